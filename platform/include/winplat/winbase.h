@@ -1,0 +1,94 @@
+// Kernel services: last error and system message texts, modules and their
+// resources, files and paths, local memory and the millisecond counter.
+#pragma once
+
+#include "windef.h"
+#include "winerror.h"
+
+// Last error (per thread).
+WINPLAT_API DWORD GetLastError(void);
+WINPLAT_API void SetLastError(DWORD dwErrCode);
+
+// System message texts, from the platform's own message table. Texts end in CR LF.
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+WINPLAT_API DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                                 DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize, void* Arguments);
+
+// Local memory, as FormatMessageA allocates it.
+#define LMEM_FIXED 0x0000
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+WINPLAT_API HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+WINPLAT_API HLOCAL LocalFree(HLOCAL hMem);
+
+// Milliseconds since an arbitrary start, wrapping after about 49.7 days.
+WINPLAT_API DWORD GetTickCount(void);
+WINPLAT_API void Sleep(DWORD dwMilliseconds);
+
+// Computer name: the host name of this machine.
+#define MAX_COMPUTERNAME_LENGTH 15
+WINPLAT_API BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+
+// Modules. A module's HINSTANCE is the address at which it is loaded.
+WINPLAT_API HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+WINPLAT_API BOOL FreeLibrary(HMODULE hLibModule);
+WINPLAT_API void* GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+WINPLAT_API HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+// Writes the module's path in the platform's form (Z:\...).
+WINPLAT_API DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Resources compiled into a module.
+#define RT_ICON MAKEINTRESOURCEA(3)
+#define RT_STRING MAKEINTRESOURCEA(6)
+#define RT_GROUP_ICON MAKEINTRESOURCEA(14)
+#define RT_VERSION MAKEINTRESOURCEA(16)
+#define RT_DIALOG MAKEINTRESOURCEA(5)
+WINPLAT_API HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+WINPLAT_API HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
+WINPLAT_API LPVOID LockResource(HGLOBAL hResData);
+WINPLAT_API DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
+WINPLAT_API int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
+
+// Files. Paths take "\" or "/" as separators; drive Z: is the root of the file system.
+#define GENERIC_READ 0x80000000
+#define GENERIC_WRITE 0x40000000
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+WINPLAT_API BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+WINPLAT_API BOOL DeleteFileA(LPCSTR lpFileName);
+WINPLAT_API BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+WINPLAT_API BOOL CreateDirectoryA(LPCSTR lpPathName, void* lpSecurityAttributes);
+WINPLAT_API BOOL RemoveDirectoryA(LPCSTR lpPathName);
+WINPLAT_API DWORD GetFileAttributesA(LPCSTR lpFileName);
+WINPLAT_API BOOL CloseHandle(HANDLE hObject);
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+WINPLAT_API BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+// A unique temporary file name "<path>\<prefix>XXXX.tmp", created empty; uUnique 0 lets the
+// platform choose. Returns the number used, or 0 with the last error set.
+WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
+                                  LPSTR lpTempFileName);
+
+// Turns a platform path (Z:\var\x, or a relative path with either separator) into the
+// POSIX path of the same file. Returns false for a drive other than Z:.
+WINPLAT_API BOOL WinplatToPosixPath(LPCSTR lpPath, LPSTR lpBuffer, DWORD nSize);
+// Turns an absolute POSIX path into its Z:\ form.
+WINPLAT_API BOOL WinplatFromPosixPath(LPCSTR lpPosix, LPSTR lpBuffer, DWORD nSize);

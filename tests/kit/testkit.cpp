@@ -1,0 +1,87 @@
+#include "testkit.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <winplat/winreg.h>
+
+namespace fs = std::filesystem;
+
+namespace testkit {
+
+fs::path BuildDir() { return SENTREL_BUILD_DIR; }
+fs::path SourceDir() { return SENTREL_SOURCE_DIR; }
+fs::path PluginPath(const std::string& name) { return BuildDir() / "plugins" / (name + ".so"); }
+fs::path HostPath() { return BuildDir() / "bin" / "sentrel"; }
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "sentrel-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
+}
+
+std::string TempDir::ZPath() const { return testkit::ZPath(m_path); }
+
+std::string ZPath(const fs::path& posix) {
+    std::string text = "Z:" + posix.string();
+    for (char& c : text)
+        if (c == '/')
+            c = '\\';
+    return text;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+ScopedRegistry::ScopedRegistry() : m_file(m_dir / "registry.reg") {
+    WinplatSetRegistryPath(m_file.c_str());
+}
+
+ScopedRegistry::~ScopedRegistry() { WinplatSetRegistryPath(nullptr); }
+
+std::string ShellQuote(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+CommandResult RunCommand(const std::string& commandLine) {
+    TempDir dir;
+    std::string full = "( " + commandLine + " ) >" + ShellQuote((dir / "out").string()) + " 2>" +
+                       ShellQuote((dir / "err").string()) + " </dev/null";
+    CommandResult result;
+    int raw = std::system(full.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFile(dir / "out");
+    result.err = ReadFile(dir / "err");
+    return result;
+}
+
+} // namespace testkit
