@@ -43,6 +43,8 @@ WINPLAT_API HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 WINPLAT_API BOOL FreeLibrary(HMODULE hLibModule);
 WINPLAT_API void* GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 WINPLAT_API HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+// Why the last LoadLibraryA on this thread failed, in the loader's words.
+WINPLAT_API DWORD WinplatGetLoaderError(LPSTR lpBuffer, DWORD nSize);
 // Writes the module's path in the platform's form (Z:\...).
 WINPLAT_API DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
