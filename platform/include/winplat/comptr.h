@@ -57,6 +57,12 @@ public:
     explicit Bstr(const OLECHAR* text) : m_b(SysAllocString(text)) {}
     explicit Bstr(const std::u16string& text)
         : m_b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    // Takes over a BSTR the caller owns.
+    static Bstr Adopt(BSTR owned) {
+        Bstr b;
+        b.m_b = owned;
+        return b;
+    }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     Bstr(Bstr&& o) noexcept : m_b(std::exchange(o.m_b, nullptr)) {}

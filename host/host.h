@@ -1,0 +1,52 @@
+// The host's commands and what they share.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <winplat/objbase.h>
+
+namespace host {
+
+// Bad usage, an unknown type, a module that cannot be loaded: one line, exit 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+using Args = std::vector<std::string>;
+
+// The host's keys under HKEY_LOCAL_MACHINE.
+inline constexpr const char kHostKey[] = "Software\\Calvaro\\Sentrel";
+inline constexpr const char kNotificationKey[] = "Software\\Calvaro\\Sentrel\\Notification";
+
+int CommandInit(const Args& args);
+int CommandRegister(const Args& args, bool bRegister);
+int CommandTypes(const Args& args);
+int CommandNotify(const Args& args);
+
+// A notification type as the host's list records it.
+struct NotificationType {
+    std::string subkey;
+    std::string displayName;
+    std::string clsid;
+    std::string description;
+};
+std::vector<NotificationType> ListNotificationTypes();
+// The entry whose subkey matches without regard to case; UsageError when there is none.
+NotificationType FindNotificationType(const std::string& type);
+// Creates the plug-in object of a type and asks it for an interface; UsageError when the
+// class cannot be created.
+IUnknown* CreatePlugin(const NotificationType& type, REFIID riid);
+
+// A path as a plug-in receives it: verbatim when it holds a backslash, an absolute POSIX
+// path in its Z:\ form.
+std::string PluginPath(const std::string& path);
+
+// The registry failure explained (the file and line when it does not parse).
+std::string RegistryProblem(LONG code);
+
+// "0x%08X".
+std::string HresultText(HRESULT hr);
+
+} // namespace host

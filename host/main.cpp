@@ -1,0 +1,76 @@
+// sentrel: loads the notification plug-ins and drives them as the monitoring host does.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <winplat/objbase.h>
+#include <winplat/winreg.h>
+
+#include "host.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: sentrel [--registry FILE] COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  init [--install-dir DIR]      create the host's registry keys\n"
+    "  register MODULE               load MODULE and call its DllRegisterServer\n"
+    "  unregister MODULE             load MODULE and call its DllUnregisterServer\n"
+    "  types                         list the registered notification types\n"
+    "  notify TYPE PATH [--var NAME=VALUE]... [--expand-fails]\n"
+    "                                deliver one alert to the instance file PATH\n"
+    "\n"
+    "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
+    "$XDG_DATA_HOME/sentrel/registry.reg. Exit status: 0 success, 1 the plug-in\n"
+    "reported a failure (its HRESULT on standard error), 2 bad usage or setup.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    host::Args args(argv + 1, argv + argc);
+    try {
+        while (!args.empty() && args.front().rfind("--", 0) == 0) {
+            std::string option = args.front();
+            args.erase(args.begin());
+            if (option == "--help" || option == "-h") {
+                std::fputs(kUsage, stdout);
+                return 0;
+            }
+            if (option == "--registry") {
+                if (args.empty())
+                    throw host::UsageError("--registry needs a file");
+                WinplatSetRegistryPath(args.front().c_str());
+                args.erase(args.begin());
+            } else {
+                throw host::UsageError("unknown option " + option);
+            }
+        }
+        if (args.empty())
+            throw host::UsageError("no command given (see sentrel --help)");
+        std::string command = args.front();
+        args.erase(args.begin());
+
+        CoInitialize(nullptr);
+        int status;
+        if (command == "init")
+            status = host::CommandInit(args);
+        else if (command == "register")
+            status = host::CommandRegister(args, true);
+        else if (command == "unregister")
+            status = host::CommandRegister(args, false);
+        else if (command == "types")
+            status = host::CommandTypes(args);
+        else if (command == "notify")
+            status = host::CommandNotify(args);
+        else
+            throw host::UsageError("unknown command " + command + " (see sentrel --help)");
+        std::fflush(stdout);
+        return status;
+    } catch (const host::UsageError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "sentrel: %s\n", e.what());
+        return 2;
+    }
+}

@@ -1,0 +1,53 @@
+// notify: one alert through one plug-in object, from creation to release.
+#include <cstdio>
+
+#include <winplat/comptr.h>
+
+#include "host.h"
+#include "notify_host.h"
+
+namespace host {
+
+int CommandNotify(const Args& args) {
+    std::vector<std::string> positional;
+    NotifyHost hostObject(stdout);
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--var") {
+            if (i + 1 >= args.size())
+                throw UsageError("--var needs NAME=VALUE");
+            const std::string& pair = args[++i];
+            size_t eq = pair.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw UsageError("--var needs NAME=VALUE, got " + pair);
+            hostObject.AddVariable(Utf16(pair.substr(0, eq)), Utf16(pair.substr(eq + 1)));
+        } else if (args[i] == "--expand-fails") {
+            hostObject.SetExpandFails(true);
+        } else if (args[i].rfind("--", 0) == 0) {
+            throw UsageError("notify: unknown option " + args[i]);
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 2)
+        throw UsageError("notify needs TYPE and PATH");
+
+    NotificationType type = FindNotificationType(positional[0]);
+    winplat::ComPtr<ISentrelNotification> plugin;
+    plugin.Attach(static_cast<ISentrelNotification*>(CreatePlugin(type, IID_ISentrelNotification)));
+
+    HRESULT hr = plugin->Initialize(static_cast<ISentrelNotifyHost*>(&hostObject));
+    if (SUCCEEDED(hr)) {
+        winplat::Bstr path(Utf16(PluginPath(positional[1])));
+        hr = plugin->Notify(path.Get());
+        plugin->UnInitialize();
+    }
+    plugin.Reset();
+    std::fflush(stdout);
+    if (hr != S_OK) {
+        std::fprintf(stderr, "%s\n", HresultText(hr).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace host

@@ -1,0 +1,48 @@
+// The host object handed to a plug-in's Initialize: it expands alert variables and
+// writes the plug-in's log text.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sentrel/notification.h>
+
+namespace host {
+
+class NotifyHost final : public ISentrelNotifyHost {
+public:
+    // Log text goes to pLog verbatim, as UTF-8.
+    explicit NotifyHost(FILE* pLog) : m_pLog(pLog) {}
+
+    // %NAME is replaced by the value; names are matched longest first, case-sensitive.
+    void AddVariable(const std::u16string& name, const std::u16string& value);
+    // Makes ExpandVariables answer E_FAIL and leave the text alone.
+    void SetExpandFails(bool fails) { m_bExpandFails = fails; }
+
+    // The text with every known variable replaced.
+    std::u16string Expand(const std::u16string& text) const;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
+    ULONG STDMETHODCALLTYPE Release() override { return --m_ref; } // lives on the host's stack
+    HRESULT STDMETHODCALLTYPE ExpandVariables(BSTR* pbstrText) override;
+    HRESULT STDMETHODCALLTYPE WriteLog(LONG nLevel, BSTR bstrText) override;
+
+    // References plug-ins still hold; zero once they have let go.
+    ULONG References() const { return m_ref; }
+
+private:
+    FILE* m_pLog;
+    bool m_bExpandFails = false;
+    std::vector<std::pair<std::u16string, std::u16string>> m_vars; // longest name first
+    std::atomic<ULONG> m_ref{0};
+};
+
+// UTF-8 and UTF-16 conversions for the host's own text.
+std::u16string Utf16(const std::string& utf8);
+std::string Utf8(const std::u16string& utf16);
+
+} // namespace host

@@ -1,0 +1,177 @@
+// init, register, unregister, types.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <winplat/winbase.h>
+#include <winplat/winreg.h>
+
+#include "host.h"
+
+namespace host {
+
+namespace {
+
+// The installation directory by default: the folder above bin/ that holds this program.
+std::string DefaultInstallDir() {
+    char self[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string path = self;
+    for (int up = 0; up < 2; ++up) {
+        size_t cut = path.find_last_of('\\');
+        if (cut == std::string::npos || cut <= 2)
+            break;
+        path.resize(cut);
+    }
+    return path;
+}
+
+LONG SetText(HKEY hKey, const char* name, const std::string& value) {
+    return RegSetValueExA(hKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+}
+
+std::string QueryText(HKEY hKey, const char* name) {
+    DWORD cb = 0;
+    DWORD type = 0;
+    if (RegQueryValueExA(hKey, name, nullptr, &type, nullptr, &cb) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    std::string value(cb, '\0');
+    if (RegQueryValueExA(hKey, name, nullptr, &type, reinterpret_cast<LPBYTE>(value.data()), &cb) !=
+        ERROR_SUCCESS)
+        return {};
+    value.resize(std::min<size_t>(cb, value.size()));
+    while (!value.empty() && value.back() == '\0')
+        value.pop_back();
+    return value;
+}
+
+// A module path as LoadLibraryA takes it: absolute, in the platform's form.
+std::string ModulePathArgument(const std::string& arg) {
+    if (arg.find('\\') != std::string::npos)
+        return arg;
+    char resolved[PATH_MAX];
+    if (!realpath(arg.c_str(), resolved))
+        throw UsageError("cannot load module " + arg + ": no such file");
+    char platform[PATH_MAX + 3];
+    if (!WinplatFromPosixPath(resolved, platform, sizeof platform))
+        throw UsageError("cannot load module " + arg + ": path too long");
+    return platform;
+}
+
+} // namespace
+
+std::string RegistryProblem(LONG code) {
+    char path[MAX_PATH * 4] = {};
+    WinplatGetRegistryPath(path, sizeof path);
+    char detail[1024] = {};
+    if (code == ERROR_BADDB && WinplatGetRegistryError(detail, sizeof detail) > 0)
+        return std::string("registry file cannot be read: ") + detail;
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&text), 0,
+                   nullptr);
+    std::string why = text ? text : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+        why.pop_back();
+    return std::string("registry ") + path + ": " + why;
+}
+
+std::string HresultText(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+    return text;
+}
+
+int CommandInit(const Args& args) {
+    std::string installDir;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--install-dir" && i + 1 < args.size())
+            installDir = args[++i];
+        else
+            throw UsageError("init: unexpected argument " + args[i]);
+    }
+    if (installDir.empty())
+        installDir = DefaultInstallDir();
+    else if (installDir.front() == '/')
+        installDir = PluginPath(installDir);
+
+    HKEY hHost = nullptr;
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kHostKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &hHost, nullptr);
+    if (rc != ERROR_SUCCESS)
+        throw UsageError(RegistryProblem(rc));
+    rc = SetText(hHost, "INSTALLDIR", installDir);
+    for (const char* sub : {"Notification", "plugins"}) {
+        HKEY hSub = nullptr;
+        if (rc == ERROR_SUCCESS)
+            rc = RegCreateKeyExA(hHost, sub, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                 nullptr, &hSub, nullptr);
+        if (hSub)
+            RegCloseKey(hSub);
+    }
+    RegCloseKey(hHost);
+    if (rc != ERROR_SUCCESS)
+        throw UsageError(RegistryProblem(rc));
+    return 0;
+}
+
+int CommandRegister(const Args& args, bool bRegister) {
+    const char* verb = bRegister ? "register" : "unregister";
+    if (args.size() != 1)
+        throw UsageError(std::string(verb) + " needs exactly one MODULE");
+    std::string path = ModulePathArgument(args[0]);
+    HMODULE hModule = LoadLibraryA(path.c_str());
+    if (!hModule) {
+        char why[1024] = {};
+        WinplatGetLoaderError(why, sizeof why);
+        throw UsageError("cannot load module " + args[0] + ": " + why);
+    }
+    const char* exportName = bRegister ? "DllRegisterServer" : "DllUnregisterServer";
+    auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(hModule, exportName));
+    if (!pfn)
+        throw UsageError("module " + args[0] + " does not export " + exportName);
+    HRESULT hr = pfn();
+    std::printf("%s\n", HresultText(hr).c_str());
+    return SUCCEEDED(hr) ? 0 : 1;
+}
+
+std::vector<NotificationType> ListNotificationTypes() {
+    HKEY hList = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNotificationKey, 0, KEY_READ, &hList);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        throw UsageError("the host's keys are missing from the registry (run sentrel init)");
+    if (rc != ERROR_SUCCESS)
+        throw UsageError(RegistryProblem(rc));
+    std::vector<NotificationType> types;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD cch = sizeof name;
+        if (RegEnumKeyExA(hList, index, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        HKEY hType = nullptr;
+        if (RegOpenKeyExA(hList, name, 0, KEY_READ, &hType) != ERROR_SUCCESS)
+            continue;
+        types.push_back({name, QueryText(hType, "DisplayName"), QueryText(hType, "CLSID"),
+                         QueryText(hType, "Description")});
+        RegCloseKey(hType);
+    }
+    RegCloseKey(hList);
+    return types;
+}
+
+int CommandTypes(const Args& args) {
+    if (!args.empty())
+        throw UsageError("types takes no arguments");
+    for (const NotificationType& t : ListNotificationTypes())
+        std::printf("%s\t%s\t%s\t%s\n", t.subkey.c_str(), t.displayName.c_str(), t.clsid.c_str(),
+                    t.description.c_str());
+    return 0;
+}
+
+} // namespace host
