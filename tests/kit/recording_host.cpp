@@ -1,0 +1,71 @@
+#include "recording_host.h"
+
+#include <winplat/winnls.h>
+
+namespace testkit {
+
+std::string Utf8(const std::u16string& text) {
+    if (text.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::u16string Utf16(const std::string& text) {
+    if (text.empty())
+        return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::u16string out(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string RecordingHost::Log() const {
+    std::string all;
+    for (const std::string& c : calls)
+        all += c;
+    return all;
+}
+
+HRESULT RecordingHost::QueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_ISentrelNotifyHost) {
+        ++hostQueries;
+        if (!answerHost) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+    }
+    if (riid == IID_IUnknown || riid == IID_ISentrelNotifyHost) {
+        *ppv = static_cast<ISentrelNotifyHost*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT RecordingHost::ExpandVariables(BSTR* pbstrText) {
+    ++expandCalls;
+    if (!expand)
+        return S_OK;
+    std::u16string text(*pbstrText ? *pbstrText : u"", SysStringLen(*pbstrText));
+    std::u16string before = text;
+    HRESULT hr = expand(text);
+    if (text != before) {
+        SysFreeString(*pbstrText);
+        *pbstrText = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    }
+    return hr;
+}
+
+HRESULT RecordingHost::WriteLog(LONG nLevel, BSTR bstrText) {
+    levels.push_back(nLevel);
+    calls.push_back(Utf8(bstrText ? std::u16string(bstrText) : std::u16string()));
+    return S_OK;
+}
+
+} // namespace testkit
