@@ -82,15 +82,20 @@ WINPLAT_API BOOL RemoveDirectoryA(LPCSTR lpPathName);
 WINPLAT_API DWORD GetFileAttributesA(LPCSTR lpFileName);
 WINPLAT_API BOOL CloseHandle(HANDLE hObject);
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
+// MOVEFILE_WRITE_THROUGH: the file's data and the move are on disk before this returns.
 WINPLAT_API BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
-// A unique temporary file name "<path>\<prefix>XXXX.tmp", created empty; uUnique 0 lets the
-// platform choose. Returns the number used, or 0 with the last error set.
+// A temporary file name "<path>\<pre>XXXX.tmp" (the first three characters of the prefix,
+// four hexadecimal digits). uUnique 0: the platform picks an unused number and creates the
+// file empty; otherwise uUnique is used and nothing is created. Returns the number used,
+// or 0 with the last error set (the name must fit MAX_PATH).
 WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                                   LPSTR lpTempFileName);
 
 // Turns a platform path (Z:\var\x, or a relative path with either separator) into the
-// POSIX path of the same file. Returns false for a drive other than Z:.
+// POSIX path of the same file. Returns false for a drive other than Z:
+// (ERROR_PATH_NOT_FOUND) and for a network path (ERROR_BAD_NETPATH).
 WINPLAT_API BOOL WinplatToPosixPath(LPCSTR lpPath, LPSTR lpBuffer, DWORD nSize);
-// Turns an absolute POSIX path into its Z:\ form.
+// Turns an absolute POSIX path into its Z:\ form; a relative one only gets "\" separators.
 WINPLAT_API BOOL WinplatFromPosixPath(LPCSTR lpPosix, LPSTR lpBuffer, DWORD nSize);

@@ -1,0 +1,338 @@
+// Whole-file operations: copy, delete, move, folders, attributes, temporary names.
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <winplat/winbase.h>
+
+#include "files_internal.h"
+
+using namespace winplat::files;
+
+namespace {
+
+// Closes a descriptor on every path out of a function.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now and reports whether the close succeeded (a late write error shows here).
+    bool Close() {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CopyContents(int in, int out) {
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (!WriteAll(out, buffer, static_cast<size_t>(n)))
+            return false;
+    }
+}
+
+// Copies src to dst; the new file gets the old one's permissions and write time. A
+// failed copy leaves no partial file behind.
+BOOL CopyPosix(const std::string& src, const std::string& dst, bool failIfExists) {
+    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return FailFromErrno(src);
+    struct stat from;
+    if (::fstat(in.get(), &from) != 0)
+        return FailFromErrno(src);
+    if (S_ISDIR(from.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    struct stat to;
+    if (::stat(dst.c_str(), &to) == 0) {
+        if (failIfExists) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return FALSE;
+        }
+        if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) {
+            // Truncating the target would destroy the source.
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+        if (S_ISDIR(to.st_mode) || IsReadOnlyMode(to.st_mode)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    Fd out(::open(dst.c_str(), flags, 0666));
+    if (out.get() < 0) {
+        if (errno == EEXIST) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return FALSE;
+        }
+        return FailFromErrno(dst);
+    }
+    bool ok = CopyContents(in.get(), out.get());
+    int err = errno;
+    if (ok) {
+        struct timespec times[2] = {from.st_atim, from.st_mtim};
+        ::futimens(out.get(), times);
+        ::fchmod(out.get(), from.st_mode & 07777);
+        ok = out.Close();
+        err = errno;
+    }
+    if (!ok) {
+        out.Close();
+        ::unlink(dst.c_str());
+        errno = err;
+        return FailFromErrno(dst);
+    }
+    return TRUE;
+}
+
+bool SyncFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+void SyncFolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        ::fsync(fd.get());
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+} // namespace
+
+WINPLAT_API BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+    std::string src, dst;
+    if (!ToPosix(lpExistingFileName, src) || !ToPosix(lpNewFileName, dst))
+        return FALSE;
+    return CopyPosix(src, dst, bFailIfExists != FALSE);
+}
+
+WINPLAT_API BOOL DeleteFileA(LPCSTR lpFileName) {
+    std::string path;
+    if (!ToPosix(lpFileName, path))
+        return FALSE;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return FailFromErrno(path);
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnlyMode(st.st_mode))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (::unlink(path.c_str()) != 0)
+        return FailFromErrno(path);
+    return TRUE;
+}
+
+WINPLAT_API BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    if (!lpNewFileName ||
+        (dwFlags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string src, dst;
+    if (!ToPosix(lpExistingFileName, src) || !ToPosix(lpNewFileName, dst))
+        return FALSE;
+    struct stat from;
+    if (::lstat(src.c_str(), &from) != 0)
+        return FailFromErrno(src);
+    const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+    struct stat to;
+    if (::lstat(dst.c_str(), &to) == 0) {
+        bool same = to.st_dev == from.st_dev && to.st_ino == from.st_ino;
+        if (!replace && !same) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (!same && (S_ISDIR(to.st_mode) || S_ISDIR(from.st_mode) ||
+                      (S_ISREG(to.st_mode) && IsReadOnlyMode(to.st_mode)))) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    if ((dwFlags & MOVEFILE_WRITE_THROUGH) && S_ISREG(from.st_mode) && !SyncFile(src))
+        return FailFromErrno(src);
+
+    int rc;
+    if (replace) {
+        rc = ::rename(src.c_str(), dst.c_str());
+    } else {
+        rc = ::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // The file system cannot refuse to replace; the check above must do.
+            rc = ::rename(src.c_str(), dst.c_str());
+        }
+    }
+    if (rc != 0) {
+        if (errno == EEXIST) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (errno != EXDEV || !(dwFlags & MOVEFILE_COPY_ALLOWED) || !S_ISREG(from.st_mode))
+            return FailFromErrno(errno == EXDEV ? dst : src);
+        // To another file system: copy, then remove the original.
+        if (!CopyPosix(src, dst, !replace))
+            return FALSE;
+        if ((dwFlags & MOVEFILE_WRITE_THROUGH) && !SyncFile(dst))
+            return FailFromErrno(dst);
+        if (::unlink(src.c_str()) != 0)
+            return FailFromErrno(src);
+    }
+    if (dwFlags & MOVEFILE_WRITE_THROUGH)
+        SyncFolderOf(dst);
+    return TRUE;
+}
+
+WINPLAT_API BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    return MoveFileExA(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+WINPLAT_API BOOL CreateDirectoryA(LPCSTR lpPathName, void* lpSecurityAttributes) {
+    std::string path;
+    if (!ToPosix(lpPathName, path))
+        return FALSE;
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            SetLastError(ERROR_PATH_NOT_FOUND); // the folder to hold it is missing
+            return FALSE;
+        }
+        return FailFromErrno(path);
+    }
+    return TRUE;
+}
+
+WINPLAT_API BOOL RemoveDirectoryA(LPCSTR lpPathName) {
+    std::string path;
+    if (!ToPosix(lpPathName, path))
+        return FALSE;
+    if (::rmdir(path.c_str()) != 0) {
+        if (errno == ENOTDIR) {
+            SetLastError(ERROR_DIRECTORY);
+            return FALSE;
+        }
+        if (errno == EEXIST) {
+            SetLastError(ERROR_DIR_NOT_EMPTY);
+            return FALSE;
+        }
+        return FailFromErrno(path);
+    }
+    return TRUE;
+}
+
+WINPLAT_API DWORD GetFileAttributesA(LPCSTR lpFileName) {
+    std::string path;
+    if (!ToPosix(lpFileName, path))
+        return INVALID_FILE_ATTRIBUTES;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        FailFromErrno(path);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode))
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (IsReadOnlyMode(st.st_mode))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+WINPLAT_API BOOL CloseHandle(HANDLE hObject) {
+    // No kernel object of this platform is reached through a handle yet.
+    if (!hObject || hObject == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
+                                  LPSTR lpTempFileName) {
+    if (!lpPathName || !lpTempFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string base = lpPathName;
+    if (!base.empty() && base.back() != '\\' && base.back() != '/')
+        base += '\\';
+    if (lpPrefixString)
+        base.append(lpPrefixString, strnlen(lpPrefixString, 3));
+    auto nameFor = [&](unsigned number) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04X", number & 0xFFFF);
+        return base + digits + ".tmp";
+    };
+    if (nameFor(0).size() >= MAX_PATH) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+    if (uUnique != 0) {
+        std::string name = nameFor(uUnique);
+        std::memcpy(lpTempFileName, name.c_str(), name.size() + 1);
+        return uUnique;
+    }
+    unsigned start = (static_cast<unsigned>(::getpid()) * 7919u + g_tempCounter.fetch_add(1) +
+                      static_cast<unsigned>(::time(nullptr))) &
+                     0xFFFF;
+    for (unsigned i = 0; i < 0xFFFF; ++i) {
+        unsigned number = (start + i) % 0xFFFF + 1; // 1 to 0xFFFF
+        std::string name = nameFor(number);
+        std::string posix;
+        if (!ToPosix(name.c_str(), posix))
+            return 0;
+        int fd = ::open(posix.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            std::memcpy(lpTempFileName, name.c_str(), name.size() + 1);
+            return number;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno == ENOENT || errno == ENOTDIR)
+            SetLastError(ERROR_DIRECTORY);
+        else
+            FailFromErrno(posix);
+        return 0;
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return 0;
+}

@@ -1,0 +1,24 @@
+// What the files facility shares with the rest of the platform library.
+#pragma once
+
+#include <string>
+
+#include <winplat/windef.h>
+
+namespace winplat::files {
+
+// The POSIX path of a platform path. False, with the last error set, for a path that
+// names no file of this system (another drive, a network path).
+bool ToPosix(const char* path, std::string& posix);
+
+// The Win32 error code for a failed POSIX call on posixPath: a missing file is
+// ERROR_FILE_NOT_FOUND when its folder exists and ERROR_PATH_NOT_FOUND when not.
+DWORD ErrorFromErrno(int err, const std::string& posixPath);
+// Sets the last error from errno and returns FALSE, for the common failure return.
+BOOL FailFromErrno(const std::string& posixPath);
+
+// Windows keeps a file with its read-only attribute from being replaced or deleted;
+// here that attribute is the owner's missing write permission.
+bool IsReadOnlyMode(unsigned mode);
+
+} // namespace winplat::files
