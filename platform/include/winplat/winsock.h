@@ -5,8 +5,7 @@
 #include "windef.h"
 
 typedef UINT_PTR SOCKET;
-typedef unsigned short u_short;
-typedef uint32_t u_long; // 32-bit, as on Windows
+typedef unsigned short u_short; // the same type the C library's headers give the name
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)
 #define WSADESCRIPTION_LEN 256
@@ -74,7 +73,7 @@ extern "C" int sendto(SOCKET s, const char* buf, int len, int flags, const struc
 extern "C" int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from,
                         int* fromlen) __asm__("winplat_ws_recvfrom");
 extern "C" int bind(SOCKET s, const struct sockaddr* name, int namelen) __asm__("winplat_ws_bind");
-extern "C" u_long inet_addr(const char* cp) __asm__("winplat_ws_inet_addr");
+extern "C" uint32_t inet_addr(const char* cp) __asm__("winplat_ws_inet_addr");
 extern "C" u_short htons(u_short hostshort) __asm__("winplat_ws_htons");
 extern "C" u_short ntohs(u_short netshort) __asm__("winplat_ws_ntohs");
-extern "C" u_long htonl(u_long hostlong) __asm__("winplat_ws_htonl");
+extern "C" uint32_t htonl(uint32_t hostlong) __asm__("winplat_ws_htonl");
