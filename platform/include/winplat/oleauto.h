@@ -16,6 +16,13 @@ struct TLIBATTR {
     WORD wLibFlags;
 };
 
+#ifndef TYPE_E_INVDATAREAD
+#define TYPE_E_INVDATAREAD ((HRESULT)0x80028018)
+#endif
+#ifndef TYPE_E_ELEMENTNOTFOUND
+#define TYPE_E_ELEMENTNOTFOUND ((HRESULT)0x8002802B)
+#endif
+
 inline constexpr IID IID_ITypeLib = {
     0x00020402, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 

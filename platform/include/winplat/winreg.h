@@ -69,11 +69,15 @@ WINPLAT_API LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
                                   void* lpftLastWriteTime);
 
 // Points this process at another registry file (tests; the host's --registry option).
-// Null returns to SENTREL_REGISTRY, or the default in the user's data directory.
+// Null returns to SENTREL_REGISTRY, or $XDG_DATA_HOME/sentrel/registry.reg
+// (~/.local/share/sentrel/registry.reg).
 WINPLAT_API void WinplatSetRegistryPath(LPCSTR lpPath);
-// The file in use, for messages.
+// The file in use (a POSIX path), for messages.
+// Both copy what fits, always terminated, and return the full length.
 WINPLAT_API DWORD WinplatGetRegistryPath(LPSTR lpBuffer, DWORD nSize);
-// When the registry file cannot be read, the reason ("FILE:LINE: what"), for the host to show.
+// When the registry file cannot be read, the reason ("FILE:LINE: what"), for the host to
+// show; 0 when it can. Meanwhile every Reg function fails with ERROR_BADDB (ERROR_CANTREAD
+// when the file cannot be opened) and the file is left alone.
 WINPLAT_API DWORD WinplatGetRegistryError(LPSTR lpBuffer, DWORD nSize);
 
 // The registrar: carries out a registration script (resource of type "REGISTRY") of a module,
@@ -88,3 +92,6 @@ WINPLAT_API HRESULT WinplatRegistrarResourceRegister(HMODULE hModule, UINT nResI
 // The same for a script held as text (fuzzing, tests).
 WINPLAT_API HRESULT WinplatRegistrarScriptRegister(LPCSTR szScript, BOOL bRegister,
                                                    const WINPLAT_REGMAP_ENTRY* pMap, UINT nMap);
+// Why the calling thread's last registrar call failed ("line 3: expected ..."), for messages.
+// Copies what fits, always terminated, and returns the full length (0: no failure).
+WINPLAT_API DWORD WinplatGetRegistrarError(LPSTR lpBuffer, DWORD nSize);
