@@ -100,6 +100,7 @@ constexpr Message kMessages[] = {
     {1073, "The specified service already exists.\r\n"},
     {1075, "The dependency service does not exist or has been marked for deletion.\r\n"},
     {1113, "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
+    {1115, "A system shutdown is in progress.\r\n"},
     {1203, "The network path was either typed incorrectly, does not exist, or the network "
            "provider is not currently available. Please try retyping the path or contact your "
            "network administrator.\r\n"},
