@@ -7,6 +7,7 @@
 #include <winplat/comptr.h>
 #include <winplat/crt.h>
 #include <winplat/winnls.h>
+#include <winplat/winsock.h>
 
 #include "profile_document.h"
 #include "text.h"
@@ -62,6 +63,8 @@ void GuidBytes(const GUID& guid, unsigned char out[16]) {
 }
 
 } // namespace
+
+SysLog::SysLog() : m_socket(INVALID_SOCKET) {}
 
 SysLog::~SysLog() { UnInitialize(); }
 

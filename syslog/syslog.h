@@ -4,7 +4,6 @@
 #include <string>
 
 #include <sentrel/notification.h>
-#include <winplat/winsock.h>
 
 #include "component.h"
 
@@ -37,7 +36,7 @@ inline constexpr UINT SYSLOG_ICON = 201;
 class SysLog : public sentrel::ComObjectRoot<ISentrelNotification, ISentrelNotificationConfig,
                                              ISentrelNotificationWeb> {
 public:
-    SysLog() = default;
+    SysLog();
     virtual ~SysLog();
 
     // ISentrelNotification
@@ -73,5 +72,5 @@ private:
 
     bool m_bInitialized = false;
     ISentrelNotifyHost* m_pHost = nullptr;
-    SOCKET m_socket = INVALID_SOCKET;
+    SOCKET m_socket;
 };

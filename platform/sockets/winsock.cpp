@@ -12,8 +12,6 @@
 
 #include <winplat/windef.h>
 
-typedef UINT_PTR SOCKET;
-
 namespace {
 
 constexpr SOCKET kInvalidSocket = ~SOCKET(0);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <winplat/comptr.h>
+#include <winplat/winbase.h>
 #include <winplat/winnls.h>
 
 #include "recording_host.h"
@@ -267,20 +268,21 @@ TEST_F(SysLogTest, ReleasingAnInitialisedObjectGivesBackTheHost) {
     EXPECT_EQ(host.References(), 0u);
 }
 
+// Runs a check in a child process, where limits can be lowered without harming the rest.
+#define EXPECT_IN_CHILD(check) EXPECT_EXIT(std::_Exit((check) ? 0 : 1), ::testing::ExitedWithCode(0), "")
+
 TEST_F(SysLogTest, SocketThatCannotBeCreatedIsLogged) {
-    // With no descriptor left the socket cannot be created; run it in a child process.
-    EXPECT_EXIT(
-        {
-            rlimit none{0, 0};
-            getrlimit(RLIMIT_NOFILE, &none);
-            none.rlim_cur = 0;
-            setrlimit(RLIMIT_NOFILE, &none);
-            HRESULT hr = m_plugin->Initialize(&host);
-            bool ok = hr == E_FAIL && host.Log() == "Syslog::Initialize:Failed to create socket\r\n" &&
-                      host.References() == 0;
-            std::_Exit(ok ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    // With no descriptor left the socket cannot be created.
+    auto check = [this] {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = 0;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        HRESULT hr = m_plugin->Initialize(&host);
+        return hr == E_FAIL && host.Log() == "Syslog::Initialize:Failed to create socket\r\n" &&
+               host.References() == 0;
+    };
+    EXPECT_IN_CHILD(check());
 }
 
 TEST_F(SysLogTest, LoadReadsSettingsAndOverwritesPresets) {
@@ -411,25 +413,24 @@ TEST_F(SysLogTest, Version6FileThatCannotBeRewrittenIsStillSent) {
     // No file may grow beyond 0 bytes: both the backup copy and the new file fail.
     Init();
     std::string path = Instance("Legacy", Version6(receiver.port(), 9, "127.0.0.1", 2, "hi"));
-    EXPECT_EXIT(
-        {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{0, RLIM_INFINITY};
-            getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = 0;
-            setrlimit(RLIMIT_FSIZE, &limit);
-            HRESULT hr = Notify(path);
-            std::string expected =
-                "SysLog::Notify Processing...\r\n" + path +
-                " Notification - Failed to move Version 6 file to backup directory.\r\n" + path +
-                " Notification - Failed saving file to new notification format.\r\n"
-                "SysLog::Notify Processing... Complete.\r\n";
-            bool ok = hr == S_OK && host.Log() == expected && receiver.Receive() == "hi";
-            if (!ok)
-                fprintf(stderr, "%s", host.Log().c_str());
-            std::_Exit(ok ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    auto check = [&] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        HRESULT hr = Notify(path);
+        std::string expected =
+            "SysLog::Notify Processing...\r\n" + path +
+            " Notification - Failed to move Version 6 file to backup directory.\r\n" + path +
+            " Notification - Failed saving file to new notification format.\r\n"
+            "SysLog::Notify Processing... Complete.\r\n";
+        bool ok = hr == S_OK && host.Log() == expected && receiver.Receive() == "hi";
+        if (!ok)
+            std::fprintf(stderr, "%s", host.Log().c_str());
+        return ok;
+    };
+    EXPECT_IN_CHILD(check());
 }
 
 TEST(SysLogObject, AnswersItsThreeInterfacesOnly) {

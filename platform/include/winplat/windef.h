@@ -67,6 +67,8 @@ struct HWND__;
 typedef HWND__* HWND;
 struct HICON__;
 typedef HICON__* HICON;
+// A socket handle; the socket functions themselves are in winsock.h.
+typedef UINT_PTR SOCKET;
 
 #define TRUE 1
 #define FALSE 0

@@ -4,7 +4,6 @@
 
 #include "windef.h"
 
-typedef UINT_PTR SOCKET;
 typedef unsigned short u_short; // the same type the C library's headers give the name
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)
