@@ -1,6 +1,8 @@
 // The Win32 surface of the service control manager: handles, rights, parameter checks
 // and the packing of enumeration records. The back-ends behind it know only services.
+#include <algorithm>
 #include <cstring>
+#include <strings.h>
 #include <mutex>
 #include <unordered_map>
 #include <variant>
@@ -303,6 +305,11 @@ WINPLAT_API BOOL EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceType,
     std::vector<ServiceInfo> services;
     if (DWORD error = manager->backend->List(resume, services))
         return Fail(error);
+    // Key-name order, so that a resume position means the same in the next call.
+    std::stable_sort(services.begin(), services.end(),
+                     [](const ServiceInfo& a, const ServiceInfo& b) {
+                         return strcasecmp(a.name.c_str(), b.name.c_str()) < 0;
+                     });
 
     // Records fill the buffer from its start, their names from its end downwards: the
     // service name first, then the display name below it.

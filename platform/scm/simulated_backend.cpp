@@ -347,10 +347,6 @@ public:
             info.status = Status(file, *section);
             services.push_back(std::move(info));
         }
-        std::stable_sort(services.begin(), services.end(),
-                         [](const ServiceInfo& a, const ServiceInfo& b) {
-                             return strcasecmp(a.name.c_str(), b.name.c_str()) < 0;
-                         });
         return ERROR_SUCCESS;
     }
 
