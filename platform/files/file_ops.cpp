@@ -106,18 +106,24 @@ BOOL CopyPosix(const std::string& src, const std::string& dst, bool failIfExists
         }
         return FailFromErrno(dst);
     }
+    // Attributes and clean-up concern regular files only, never a device written to.
+    struct stat written;
+    bool regular = ::fstat(out.get(), &written) == 0 && S_ISREG(written.st_mode);
     bool ok = CopyContents(in.get(), out.get());
     int err = errno;
-    if (ok) {
+    if (ok && regular) {
         struct timespec times[2] = {from.st_atim, from.st_mtim};
         ::futimens(out.get(), times);
-        ::fchmod(out.get(), from.st_mode & 07777);
+        ::fchmod(out.get(), from.st_mode & 0777);
+    }
+    if (ok) {
         ok = out.Close();
         err = errno;
     }
     if (!ok) {
         out.Close();
-        ::unlink(dst.c_str());
+        if (regular)
+            ::unlink(dst.c_str()); // no partial copy stays behind
         errno = err;
         return FailFromErrno(dst);
     }
