@@ -42,12 +42,14 @@ function(sentrel_resources target rcfile)
 endfunction()
 
 # sentrel_notifier(<name> RC <rc file> SOURCES <sources...> [LIBS <libs...>])
-# A notifier module: its code as a static library <name>_core (which tests link
+# A notifier module: its code as an object library <name>_core (which tests link
 # directly), and the in-process server build/plugins/<name>.so exporting only the
 # four Dll* functions.
 function(sentrel_notifier name)
   cmake_parse_arguments(ARG "" "RC" "SOURCES;LIBS" ${ARGN})
-  add_library(${name}_core STATIC ${ARG_SOURCES})
+  # An object library, so that whatever links it (the module, its tests) gets every object,
+  # the compiled resources among them.
+  add_library(${name}_core OBJECT ${ARG_SOURCES})
   target_include_directories(${name}_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name}_core PUBLIC sentrel_support winplat sentrel_contract ${ARG_LIBS})
   set_target_properties(${name}_core PROPERTIES CXX_VISIBILITY_PRESET hidden
@@ -55,7 +57,7 @@ function(sentrel_notifier name)
   sentrel_resources(${name}_core ${ARG_RC})
 
   add_library(${name} MODULE ${CMAKE_SOURCE_DIR}/support/module_exports.cpp)
-  target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${name}_core -Wl,--no-whole-archive)
+  target_link_libraries(${name} PRIVATE ${name}_core)
   target_link_options(${name} PRIVATE -Wl,--no-undefined)
   set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
                         LIBRARY_OUTPUT_DIRECTORY ${SENTREL_PLUGIN_DIR}

@@ -417,17 +417,21 @@ TEST_F(SysLogTest, Version6FileThatCannotBeRewrittenIsStillSent) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
+        rlim_t before = limit.rlim_cur;
         limit.rlim_cur = 0;
         setrlimit(RLIMIT_FSIZE, &limit);
         HRESULT hr = Notify(path);
+        limit.rlim_cur = before; // the test framework reports through a file
+        setrlimit(RLIMIT_FSIZE, &limit);
         std::string expected =
             "SysLog::Notify Processing...\r\n" + path +
             " Notification - Failed to move Version 6 file to backup directory.\r\n" + path +
+            " Syslog Notification - Failed saving file.\r\n" + path +
             " Notification - Failed saving file to new notification format.\r\n"
             "SysLog::Notify Processing... Complete.\r\n";
         bool ok = hr == S_OK && host.Log() == expected && receiver.Receive() == "hi";
         if (!ok)
-            std::fprintf(stderr, "%s", host.Log().c_str());
+            std::fprintf(stderr, "hr=0x%08X log=[%s]\n", static_cast<unsigned>(hr), host.Log().c_str());
         return ok;
     };
     EXPECT_IN_CHILD(check());
