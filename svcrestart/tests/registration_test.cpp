@@ -1,0 +1,178 @@
+// Revocet as an in-process server: its registry entries, type library and class object.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <sentrel/notification.h>
+#include <winplat/comptr.h>
+#include <winplat/oleauto.h>
+#include <winplat/winbase.h>
+#include <winplat/winreg.h>
+
+#include "testkit.h"
+
+using winplat::ComPtr;
+
+namespace {
+
+constexpr CLSID kClsid = {
+    0xF28C09E9, 0xD135, 0x4E93, {0xAD, 0x37, 0x73, 0xCC, 0xA4, 0x1E, 0x8D, 0x2A}};
+constexpr char kClassKey[] = "CLSID\\{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}";
+constexpr char kLibKey[] = "TypeLib\\{5FFCE885-51F3-4CC5-8A93-521A9842BBA4}";
+constexpr char kInterfaceKey[] = "Interface\\{5512E7A0-8B31-11D4-803D-0001025EB176}";
+constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\ServiceRestart";
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+std::string Text(HKEY root, const std::string& path, const char* name) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return "<no key>";
+    char value[1024] = {};
+    DWORD cb = sizeof value, type = 0;
+    LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &cb);
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no value>";
+}
+
+std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
+    std::vector<std::string> names;
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD cch = sizeof name;
+        if (RegEnumValueA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, cch);
+    }
+    RegCloseKey(h);
+    return names;
+}
+
+class RevocetModule : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        m_module = LoadLibraryA(testkit::PluginPath("revocet").c_str());
+        ASSERT_NE(m_module, nullptr);
+    }
+    void TearDown() override {
+        FreeLibrary(m_module);
+        CoUninitialize();
+    }
+    HRESULT Call(const char* name) {
+        auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(m_module, name));
+        EXPECT_NE(pfn, nullptr) << name;
+        return pfn ? pfn() : E_FAIL;
+    }
+    void CreateHostKeys() {
+        HKEY h = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification", 0,
+                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(h);
+    }
+
+    testkit::ScopedRegistry registry;
+    HMODULE m_module = nullptr;
+};
+
+TEST_F(RevocetModule, RegistersClassProgrammableTypeLibraryAndNotificationEntry) {
+    CreateHostKeys();
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+
+    char modulePath[MAX_PATH] = {};
+    GetModuleFileNameA(m_module, modulePath, sizeof modulePath);
+    const std::string cls = kClassKey;
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1", nullptr), "SvcRestart Class");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1\\CLSID", nullptr),
+              "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart", nullptr), "SvcRestart Class");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CLSID", nullptr),
+              "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CurVer", nullptr),
+              "Revocet.SvcRestart.1");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls, nullptr), "SvcRestart Class");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\ProgID", nullptr), "Revocet.SvcRestart.1");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\VersionIndependentProgID", nullptr),
+              "Revocet.SvcRestart");
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
+    EXPECT_TRUE(ValueNames(HKEY_CLASSES_ROOT, cls + "\\Programmable").empty());
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", nullptr), modulePath);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\TypeLib", nullptr),
+              "{5FFCE885-51F3-4CC5-8A93-521A9842BBA4}");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0", nullptr),
+              "Revocet 1.0 Type Library");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kInterfaceKey, nullptr), "ISentrelNotification");
+
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
+              (std::vector<std::string>{"CLSID", "Description", "DisplayName", "Manufacturer"}));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"),
+              "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Description"),
+              "Start or Stop an NT Service on a Remote Host.");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "Service Restart");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc.");
+
+    // The type library describes the class and the notification interface with its methods.
+    ComPtr<ITypeLib> lib;
+    std::u16string path;
+    for (char c : std::string(modulePath))
+        path += static_cast<char16_t>(c);
+    ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.Put()), S_OK);
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+    EXPECT_EQ(attr->wMajorVerNum, 1);
+    EXPECT_EQ(attr->wMinorVerNum, 0);
+    EXPECT_EQ(attr->lcid, 1033u);
+    lib->ReleaseTLibAttr(attr);
+
+    // A second registration rebuilds the same entries.
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
+
+    ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
+    for (const std::string& gone : {cls, std::string("Revocet.SvcRestart.1"),
+                                    std::string("Revocet.SvcRestart"), std::string(kLibKey)})
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+}
+
+TEST_F(RevocetModule, WithoutTheHostOnlyTheClassIsRegistered) {
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+    EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+}
+
+TEST_F(RevocetModule, CreatedByClassIdAndByProgId) {
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    ComPtr<ISentrelNotification> object;
+    EXPECT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISentrelNotification,
+                               object.PutVoid()),
+              S_OK);
+    CLSID fromProgId{};
+    ASSERT_EQ(CLSIDFromString(u"Revocet.SvcRestart.1", &fromProgId), S_OK);
+    EXPECT_EQ(fromProgId, kClsid);
+    auto pfn = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(m_module, "DllGetClassObject"));
+    ComPtr<IClassFactory> factory;
+    const CLSID tellumo = {
+        0xC89F80D2, 0xB3F1, 0x11D4, {0x80, 0x4A, 0x00, 0x01, 0x02, 0x5E, 0xB1, 0x76}};
+    EXPECT_EQ(pfn(tellumo, IID_IClassFactory, factory.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
+    object.Reset();
+    EXPECT_EQ(Call("DllCanUnloadNow"), S_OK);
+}
+
+} // namespace
