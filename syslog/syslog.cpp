@@ -280,6 +280,4 @@ HRESULT SysLog::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) {
     return S_OK;
 }
 
-HRESULT SysLog::GetNewPage(BSTR, BSTR*) { return E_FAIL; }
-HRESULT SysLog::GetEditPage(BSTR, BSTR*) { return E_FAIL; }
-HRESULT SysLog::ApplyPostedForm(BSTR, BSTR) { return E_FAIL; }
+// The web configuration methods are in syslog_web.cpp.
