@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config git
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # platform back-ends
-  libespeak-ng-dev espeak-ng-data espeak-ng
+  libespeak-ng-dev espeak-ng-data espeak-ng libpcaudio-dev
   libxmlrpc-c++8-dev libcurl4-openssl-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libfltk1.3-dev
