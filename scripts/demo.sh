@@ -23,6 +23,7 @@ mkdir -p "$notify"
 echo "== Registering the plug-ins into a fresh registry ($SENTREL_REGISTRY)"
 $sentrel init
 $sentrel register build/plugins/tellumo.so
+$sentrel register build/plugins/revocet.so
 echo "Notification types:"
 $sentrel types
 
@@ -42,3 +43,52 @@ $sentrel notify SysLog "$instance" --var H=router-7 --var V="down since 12:04" |
 wait "${pids[-1]}"
 echo "What the receiver got:"
 sed 's/^/    /' "$work/received"
+
+echo
+echo "== Service restart: alerts that start and stop a program of a local supervisord"
+sv=$work/supervisor
+mkdir -p "$sv"
+svport=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+{
+  echo "[supervisord]"
+  echo "logfile=$sv/supervisord.log"
+  echo "pidfile=$sv/supervisord.pid"
+  echo "childlogdir=$sv"
+  if [ "$(id -u)" = 0 ]; then echo "user=root"; fi
+  echo "[inet_http_server]"
+  echo "port=127.0.0.1:$svport"
+  echo "username=demo"
+  echo "password=demo"
+  echo "[rpcinterface:supervisor]"
+  echo "supervisor.rpcinterface_factory = supervisor.rpcinterface:make_main_rpcinterface"
+  echo "[program:webcache]"
+  echo "command=/bin/sleep 100000"
+  echo "autostart=false"
+  echo "autorestart=false"
+  echo "startsecs=0"
+} >"$sv/supervisord.conf"
+supervisord -n -c "$sv/supervisord.conf" >"$sv/out" 2>&1 &
+svpid=$!
+pids+=($svpid)
+ctl="supervisorctl -s http://127.0.0.1:$svport -u demo -p demo"
+for _ in $(seq 100); do
+  if $ctl pid >/dev/null 2>&1; then break; fi
+  sleep 0.1
+done
+# Where the local machine's supervisord listens, and its credentials, in the registry.
+printf '\n[HKEY_LOCAL_MACHINE\\Software\\Calvaro\\Sentrel\\ServiceManager\\Machines\\localhost]\n"Port"=dword:%08x\n"UserName"="demo"\n"Password"="demo"\n' \
+  "$svport" >>"$SENTREL_REGISTRY"
+echo "supervisord on 127.0.0.1:$svport: $($ctl status webcache || true)"
+for command in Start Stop; do
+  instance="$notify/$command web cache"
+  printf '[ServiceRestart\\%s web cache]\r\nCLSID={F28C09E9-D135-4E93-AD37-73CCA41E8D2A}\r\nHost=%%H\r\nService=%%V\r\nCommand=%s\r\n' \
+    "$command" "$command" >"$instance"
+  echo "Instance file \"$instance\":"
+  tr -d '\r' <"$instance" | sed 's/^/    /'
+  echo "What Revocet logged:"
+  $sentrel notify ServiceRestart "$instance" --var H=localhost --var V=webcache | tr -d '\r' | sed 's/^/    /'
+  sleep 0.5
+  echo "supervisorctl says: $($ctl status webcache || true)"
+done
+kill "$svpid"
+wait "$svpid" 2>/dev/null || true
