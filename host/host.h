@@ -24,6 +24,9 @@ int CommandInit(const Args& args);
 int CommandRegister(const Args& args, bool bRegister);
 int CommandTypes(const Args& args);
 int CommandNotify(const Args& args);
+int CommandWeb(const Args& args);
+int CommandPage(const Args& args);
+int CommandApply(const Args& args);
 
 // A notification type as the host's list records it.
 struct NotificationType {

@@ -21,6 +21,13 @@ constexpr char kUsage[] =
     "  types                         list the registered notification types\n"
     "  notify TYPE PATH [--var NAME=VALUE]... [--expand-fails]\n"
     "                                deliver one alert to the instance file PATH\n"
+    "  web --dir DIR [--listen ADDR:PORT]\n"
+    "                                serve the web configuration of the notifications\n"
+    "                                in DIR on loopback (default 127.0.0.1:8080)\n"
+    "  page new TYPE --dir DIR       print the plug-in's page for a new instance\n"
+    "  page edit TYPE PATH           print the plug-in's page for editing PATH\n"
+    "  apply TYPE --dir DIR --form TEXT\n"
+    "                                apply a posted form TEXT as it is\n"
     "\n"
     "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
     "$XDG_DATA_HOME/sentrel/registry.reg. Exit status: 0 success, 1 the plug-in\n"
@@ -64,6 +71,12 @@ int main(int argc, char** argv) {
             status = host::CommandTypes(args);
         else if (command == "notify")
             status = host::CommandNotify(args);
+        else if (command == "web")
+            status = host::CommandWeb(args);
+        else if (command == "page")
+            status = host::CommandPage(args);
+        else if (command == "apply")
+            status = host::CommandApply(args);
         else
             throw host::UsageError("unknown command " + command + " (see sentrel --help)");
         std::fflush(stdout);

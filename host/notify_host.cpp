@@ -28,9 +28,8 @@ std::string Utf8(const std::u16string& utf16) {
 
 void NotifyHost::AddVariable(const std::u16string& name, const std::u16string& value) {
     m_vars.emplace_back(name, value);
-    std::stable_sort(m_vars.begin(), m_vars.end(), [](const auto& a, const auto& b) {
-        return a.first.size() > b.first.size();
-    });
+    std::stable_sort(m_vars.begin(), m_vars.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
 }
 
 std::u16string NotifyHost::Expand(const std::u16string& text) const {
@@ -88,6 +87,8 @@ HRESULT NotifyHost::WriteLog(LONG, BSTR bstrText) {
     std::u16string text(bstrText);
     std::string utf8 = Utf8(text);
     std::fwrite(utf8.data(), 1, utf8.size(), m_pLog);
+    if (m_pCapture)
+        *m_pCapture += utf8;
     return S_OK;
 }
 

@@ -21,6 +21,8 @@ public:
     void AddVariable(const std::u16string& name, const std::u16string& value);
     // Makes ExpandVariables answer E_FAIL and leave the text alone.
     void SetExpandFails(bool fails) { m_bExpandFails = fails; }
+    // Log text also goes to *pCapture (null: nowhere else), as UTF-8.
+    void SetCapture(std::string* pCapture) { m_pCapture = pCapture; }
 
     // The text with every known variable replaced.
     std::u16string Expand(const std::u16string& text) const;
@@ -36,6 +38,7 @@ public:
 
 private:
     FILE* m_pLog;
+    std::string* m_pCapture = nullptr;
     bool m_bExpandFails = false;
     std::vector<std::pair<std::u16string, std::u16string>> m_vars; // longest name first
     std::atomic<ULONG> m_ref{0};
