@@ -1,4 +1,5 @@
 // C run-time files by platform path: _fsopen with text mode, _stat, _mkdir, _unlink.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,7 +23,13 @@ namespace {
 // A lone carriage return is read and written as it is.
 class TextFile {
 public:
-    explicit TextFile(int fd) : m_fd(fd) {}
+    // knownEnd: the size of a regular file opened only for reading, else -1. Reading
+    // stops there once without asking the system, which saves a call per small file.
+    TextFile(int fd, off64_t knownEnd)
+        : m_fd(fd), m_knownEnd(knownEnd),
+          m_capacity(knownEnd >= 0 ? std::clamp<size_t>(static_cast<size_t>(knownEnd) + 1,
+                                                        kMinBuffer, kMaxBuffer)
+                                   : kMaxBuffer) {}
     ~TextFile() {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -40,7 +47,7 @@ public:
                 if (n == 0)
                     break;
             }
-            const char* start = m_in.data() + m_pos;
+            const char* start = m_in.get() + m_pos;
             size_t available = m_end - m_pos;
             size_t want = std::min(available, size - produced);
             const char* cr = static_cast<const char*>(std::memchr(start, '\r', want));
@@ -116,6 +123,8 @@ public:
         if (result < 0)
             return -1;
         m_pos = m_end = 0;
+        m_offset = result;
+        m_endSeen = false;
         *offset = result;
         return 0;
     }
@@ -129,23 +138,36 @@ public:
 private:
     // Reads more raw bytes after the first `keep` bytes of the buffer.
     ssize_t Fill(size_t keep) {
-        if (m_in.empty())
-            m_in.resize(kBufferSize);
+        if (!m_in)
+            m_in = std::make_unique_for_overwrite<char[]>(m_capacity); // no need to clear it
+        if (m_knownEnd >= 0 && m_offset >= m_knownEnd && !m_endSeen) {
+            // The end as the file was at opening; a later read asks again.
+            m_endSeen = true;
+            m_pos = 0;
+            m_end = keep;
+            return 0;
+        }
         for (;;) {
-            ssize_t n = ::read(m_fd, m_in.data() + keep, m_in.size() - keep);
+            ssize_t n = ::read(m_fd, m_in.get() + keep, m_capacity - keep);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n >= 0) {
                 m_pos = 0;
                 m_end = keep + static_cast<size_t>(n);
+                m_offset += n;
             }
             return n;
         }
     }
 
-    static constexpr size_t kBufferSize = 16 * 1024;
+    static constexpr size_t kMinBuffer = 64;
+    static constexpr size_t kMaxBuffer = 16 * 1024;
     int m_fd;
-    std::vector<char> m_in;
+    off64_t m_knownEnd;
+    off64_t m_offset = 0;
+    bool m_endSeen = false;
+    size_t m_capacity;
+    std::unique_ptr<char[]> m_in;
     size_t m_pos = 0;
     size_t m_end = 0;
     std::vector<char> m_out;
@@ -243,7 +265,8 @@ WINPLAT_API FILE* _fsopen(const char* filename, const char* mode, int shflag) {
         return nullptr;
     }
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    bool known = ::fstat(fd, &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
         ::close(fd);
         errno = EACCES; // a folder is not a file to read
         SetLastError(ERROR_ACCESS_DENIED);
@@ -255,7 +278,9 @@ WINPLAT_API FILE* _fsopen(const char* filename, const char* mode, int shflag) {
         if (!file)
             ::close(fd);
     } else {
-        auto text = std::make_unique<TextFile>(fd);
+        bool readOnly = (parsed.flags & O_ACCMODE) == O_RDONLY;
+        auto text = std::make_unique<TextFile>(
+            fd, known && readOnly && S_ISREG(st.st_mode) ? static_cast<off64_t>(st.st_size) : -1);
         file = ::fopencookie(text.get(), parsed.stdioMode,
                              cookie_io_functions_t{TextRead, TextWrite, TextSeek, TextClose});
         if (file)

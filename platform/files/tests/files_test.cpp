@@ -174,6 +174,27 @@ TEST_F(FilesTest, TextModeLinesWithFgets) {
     std::fclose(file);
 }
 
+TEST_F(FilesTest, TextModeSeesWhatIsAddedAfterTheEnd) {
+    WriteFile(P("log"), "one\r\n");
+    FILE* file = _fsopen(Z("log").c_str(), "r", _SH_DENYNO);
+    ASSERT_NE(file, nullptr);
+    char line[256];
+    ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+    EXPECT_EQ(std::fgets(line, sizeof line, file), nullptr);
+    // Another writer adds more than the first reading buffer held, a pair split across.
+    std::string more = std::string(200, 'x') + "\r\ntwo\r\n";
+    FILE* writer = _fsopen(Z("log").c_str(), "ab", _SH_DENYNO);
+    ASSERT_NE(writer, nullptr);
+    std::fwrite(more.data(), 1, more.size(), writer);
+    std::fclose(writer);
+    std::clearerr(file);
+    ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+    EXPECT_EQ(std::string(line), std::string(200, 'x') + "\n");
+    ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+    EXPECT_STREQ(line, "two\n");
+    std::fclose(file);
+}
+
 TEST_F(FilesTest, TextModeWritesLineFeedAsCarriageReturnLineFeed) {
     WriteThrough(Z("t"), "w", "[S]\nk=v\n\nlone\rcr\n");
     EXPECT_EQ(ReadFile(P("t")), "[S]\r\nk=v\r\n\r\nlone\rcr\r\n");
