@@ -23,7 +23,8 @@ void CopyPart(std::string_view part, char* out, size_t max, bool dbcs) {
             break;
         n += len;
     }
-    std::memcpy(out, part.data(), n);
+    if (n > 0) // an empty part may have no data at all
+        std::memcpy(out, part.data(), n);
     out[n] = '\0';
 }
 
