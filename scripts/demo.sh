@@ -34,8 +34,9 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 port=$(cat "$work/port")
 instance="$notify/Router alarms"
-printf '[Syslog\\Router alarms]\r\nCLSID={69DD7B00-B669-11D4-804A-0001025EB176}\r\nAddress=127.0.0.1\r\nMessage=%%H is %%V\r\nPort=%s\r\n' \
-  "$port" >"$instance"
+# Created as the web configuration's new-instance form would post it.
+$sentrel apply SysLog --dir "$notify" \
+  --form "origname=&instancename=Router+alarms&port=$port&address=127.0.0.1&message=%H+is+%V"
 echo "Instance file \"$instance\":"
 tr -d '\r' <"$instance" | sed 's/^/    /'
 echo "What Tellumo logged:"
