@@ -16,7 +16,7 @@ namespace {
 
 constexpr SOCKET kInvalidSocket = ~SOCKET(0);
 constexpr int kSocketError = -1;
-constexpr int WSAEFAULT_ = 10014, WSAEINVAL_ = 10022, WSANOTINITIALISED_ = 10093,
+constexpr int WSAEFAULT_ = 10014, WSANOTINITIALISED_ = 10093,
               WSAVERNOTSUPPORTED_ = 10092;
 
 std::atomic<int> g_startups{0};
