@@ -69,8 +69,6 @@ SC_HANDLE FailHandle(DWORD error) {
     return nullptr;
 }
 
-constexpr DWORD kStandardRights = DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
-
 DWORD MapManagerAccess(DWORD access) {
     DWORD mapped = access & (SC_MANAGER_ALL_ACCESS | MAXIMUM_ALLOWED);
     if (access & GENERIC_READ)
