@@ -58,7 +58,7 @@ function(sentrel_notifier name)
 
   add_library(${name} MODULE ${CMAKE_SOURCE_DIR}/support/module_exports.cpp)
   target_link_libraries(${name} PRIVATE ${name}_core)
-  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  target_link_options(${name} PRIVATE ${SENTREL_NO_UNDEFINED})
   set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
                         LIBRARY_OUTPUT_DIRECTORY ${SENTREL_PLUGIN_DIR}
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
