@@ -154,6 +154,18 @@ std::string InstanceNameFromOrigName(std::string_view origName) {
     return std::string(count == 2 ? pieces[1] : pieces[0]);
 }
 
+std::string InstanceNameOfPath(std::string_view path) {
+    size_t after = std::string_view::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        auto c = static_cast<unsigned char>(path[i]);
+        if (c == '\\')
+            after = i + 1;
+        else if (IsDBCSLeadByte(c) && i + 1 < path.size())
+            ++i;
+    }
+    return after == std::string_view::npos ? std::string() : std::string(path.substr(after));
+}
+
 bool IsPlainInstanceName(std::string_view name) {
     if (name.empty() || name == "." || name == "..")
         return false;

@@ -59,6 +59,10 @@ private:
 // there is one, otherwise the first; empty when the value holds only slashes.
 std::string InstanceNameFromOrigName(std::string_view origName);
 
+// The instance name of a path: the text after its last backslash (never inside a
+// double-byte character); empty when there is none.
+std::string InstanceNameOfPath(std::string_view path);
+
 // Whether a posted instance name stays a file in the notification directory: not empty,
 // not "." or "..", and without "\" or "/" (a double-byte character's trail byte is not a
 // separator).

@@ -4,7 +4,6 @@
 
 #include <winplat/comptr.h>
 #include <winplat/winbase.h>
-#include <winplat/winnls.h>
 
 #include "html_page.h"
 #include "syslog.h"
@@ -77,20 +76,6 @@ constexpr char kEditPageNavigation[] =
 constexpr char kSaveFailure[] = " Syslog Notification - Failed saving file.";
 constexpr UINT IDS_NAME_EXISTS = 106;
 
-// The instance name of a path: the text after its last backslash (never inside a
-// double-byte character), empty when there is none.
-std::string NameFromPath(const std::string& strPath) {
-    size_t after = std::string::npos;
-    for (size_t i = 0; i < strPath.size(); ++i) {
-        auto c = static_cast<unsigned char>(strPath[i]);
-        if (c == '\\')
-            after = i + 1;
-        else if (IsDBCSLeadByte(c) && i + 1 < strPath.size())
-            ++i;
-    }
-    return after == std::string::npos ? std::string() : strPath.substr(after);
-}
-
 } // namespace
 
 HRESULT SysLog::GetNewPage(BSTR /*bstrDirectory*/, BSTR* pbstrHtml) {
@@ -113,7 +98,7 @@ HRESULT SysLog::GetEditPage(BSTR bstrInstancePath, BSTR* pbstrHtml) {
     }
     // Every stored value is escaped, so none can put markup into the page; a browser
     // shows and posts back the original text.
-    std::string strName = HtmlEscape(NameFromPath(sentrel::AnsiFromBstr(bstrInstancePath)));
+    std::string strName = HtmlEscape(InstanceNameOfPath(sentrel::AnsiFromBstr(bstrInstancePath)));
 
     CHtmlPage page;
     page.Append(kHtmlPageHead);

@@ -107,6 +107,21 @@ TEST(OrigName, SecondPieceBetweenSlashesElseTheFirst) {
         EXPECT_EQ(InstanceNameFromOrigName(c.input), c.expected) << c.input;
 }
 
+TEST(InstanceNameOfPath, TextAfterTheLastBackslash) {
+    const std::vector<Case> cases = {
+        {"Z:\\notify\\Front desk", "Front desk"},
+        {"C:\\a\\b\\", ""},
+        {"Router", ""}, // no backslash: no name
+        {"\\x", "x"},
+        {"Z:/notify/Front", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(InstanceNameOfPath(c.input), c.expected) << c.input;
+    ASSERT_TRUE(WinplatSetACP(932));
+    EXPECT_EQ(InstanceNameOfPath("Z:\\d\\\x95\x5C"), "\x95\x5C"); // a trail byte 0x5C
+    WinplatSetACP(1252);
+}
+
 TEST(PlainInstanceName, RefusesNamesThatLeaveTheDirectory) {
     for (const char* name : {"", ".", "..", "a\\b", "..\\x", "a/b", "\\"})
         EXPECT_FALSE(IsPlainInstanceName(name)) << name;
