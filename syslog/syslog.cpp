@@ -9,12 +9,17 @@
 #include <winplat/winnls.h>
 #include <winplat/winsock.h>
 
+#include "instance_file.h"
 #include "profile_document.h"
 #include "text.h"
 
 namespace {
 
 constexpr char kSectionPrefix[] = "Syslog";
+
+const sentrel::InstanceFileType kSyslogInstanceFile{
+    kSectionPrefix, SYSLOG_INSTANCE_TYPE_TEXT, {"Address", "Message", "Port"},
+    " Notification - Failed saving file to new notification format."};
 
 // The Port text's value: leading blanks and a sign allowed, reading stops at the first
 // character that is not a digit; empty or non-numeric text is 0. Values beyond the
@@ -188,39 +193,25 @@ HRESULT SysLog::Notify(BSTR bstrNotificationPathName) {
 
 HRESULT SysLog::LoadSyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
                                    std::string& strMessage) {
-    std::string strPath = sentrel::AnsiFromBstr(bstrPath);
-    CProfileDocument doc;
-    int nLoad = doc.Load(strPath.c_str());
-    if (nLoad == 1)
-        return E_FAIL;
-    if (nLoad == 0) {
-        std::string strSection = InstanceSectionName(kSectionPrefix, strPath.c_str());
-        std::string strClsid;
-        doc.GetValue(strSection.c_str(), "CLSID", "", strClsid);
-        if (strClsid != SYSLOG_INSTANCE_TYPE_TEXT)
-            return E_FAIL;
+    sentrel::InstanceReader reader;
+    reader.readKeys = [&](const CProfileDocument& doc, const std::string& strSection) {
         std::string strPort;
-        bool bAddress = doc.GetValue(strSection.c_str(), "Address", "", strAddress);
-        bool bMessage = doc.GetValue(strSection.c_str(), "Message", "", strMessage);
-        bool bPort = doc.GetValue(strSection.c_str(), "Port", "", strPort);
+        doc.GetValue(strSection.c_str(), "Address", "", strAddress);
+        doc.GetValue(strSection.c_str(), "Message", "", strMessage);
+        doc.GetValue(strSection.c_str(), "Port", "", strPort);
         nPort = ParsePort(strPort);
-        return bAddress || bMessage || bPort ? S_OK : E_FAIL;
-    }
-
-    // No section: a version 6 file, converted in place.
-    if (!ReadVersion6SyslogInstance(bstrPath, nPort, strAddress, strMessage))
-        return E_FAIL;
-    if (!BackUpVersion6File(strPath.c_str())) {
-        Log(strPath);
-        Log(" Notification - Failed to move Version 6 file to backup directory.");
-        Log("\r\n");
-    }
-    if (FAILED(SaveSyslogInstance(bstrPath, nPort, strAddress, strMessage))) {
-        Log(strPath);
-        Log(" Notification - Failed saving file to new notification format.");
-        Log("\r\n");
-    }
-    return S_OK;
+    };
+    // A file without a section is a version 6 record, converted in place.
+    reader.readVersion6 = [&](const std::string&) {
+        return ReadVersion6SyslogInstance(bstrPath, nPort, strAddress, strMessage);
+    };
+    reader.writeInstance = [&](const std::string&) {
+        return SUCCEEDED(SaveSyslogInstance(bstrPath, nPort, strAddress, strMessage));
+    };
+    sentrel::InstanceRead read =
+        sentrel::ReadInstanceFile(kSyslogInstanceFile, sentrel::AnsiFromBstr(bstrPath), m_pHost,
+                                  reader);
+    return read == sentrel::InstanceRead::Failed ? E_FAIL : S_OK;
 }
 
 bool SysLog::ReadVersion6SyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
