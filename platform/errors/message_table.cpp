@@ -27,6 +27,7 @@ constexpr Message kMessages[] = {
     {11, "An attempt was made to load a program with an incorrect format.\r\n"},
     {13, "The data is invalid.\r\n"},
     {14, "Not enough memory resources are available to complete this operation.\r\n"},
+    {17, "The system cannot move the file to a different disk drive.\r\n"},
     {21, "The device is not ready.\r\n"},
     {29, "The system cannot write to the specified device.\r\n"},
     {30, "The system cannot read from the specified device.\r\n"},
