@@ -44,9 +44,12 @@ bool ReadInt32(FILE* pFile, LONG& nValue) {
 }
 
 // Reads a text field of nLength bytes, ending early at a NUL or at the end of the file.
+// A negative stored length reads as an empty text.
 std::string ReadText(FILE* pFile, LONG nLength) {
+    if (nLength <= 0)
+        return {};
     std::string text(static_cast<size_t>(nLength), '\0');
-    size_t got = nLength > 0 ? std::fread(text.data(), 1, text.size(), pFile) : 0;
+    size_t got = std::fread(text.data(), 1, text.size(), pFile);
     text.resize(got);
     size_t nul = text.find('\0');
     if (nul != std::string::npos)

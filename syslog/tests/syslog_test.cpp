@@ -375,6 +375,7 @@ TEST_F(SysLogTest, Version6RecordLimitsAndShortFiles) {
          std::string(1023, 'z')},
         {"NulEndsText", Version6(1, 5, std::string("ab\0cd", 5), 4, std::string("x\0yz", 4)),
          true, 1, "ab", "x"},
+        {"NegativeMessageLengthReadsEmpty", Version6(3, 1, "c", -30000, "tail"), true, 3, "c", ""},
         {"EndsAfterSignature", Version6(0, 0, "", 0, "").substr(0, 16), true, 514, "", ""},
         {"EndsInsideMessage", Version6(2, 1, "b", 10, "half").substr(0, 16 + 4 + 4 + 1 + 4 + 4),
          true, 2, "b", "half"},
