@@ -6,6 +6,7 @@
 #include <winplat/winbase.h>
 #include <winplat/winsvc.h>
 
+#include "instance_file.h"
 #include "profile_document.h"
 #include "text.h"
 
@@ -232,21 +233,21 @@ HRESULT SvcRestart::Notify(BSTR bstrNotificationPathName) {
 
 HRESULT SvcRestart::LoadRestartInstance(BSTR bstrPath, std::string& strHost,
                                         std::string& strService, std::string& strCommand) {
-    std::string strPath = sentrel::AnsiFromBstr(bstrPath);
-    CProfileDocument doc;
-    if (doc.Load(strPath.c_str()) == CProfileDocument::CANNOT_OPEN)
+    static const std::string strClsid = ClsidText();
+    if (strClsid.empty())
         return E_FAIL;
-    // A file without a section fails here: it has no CLSID.
-    std::string strSection = InstanceSectionName(kSectionPrefix, strPath.c_str());
-    std::string strClsid;
-    doc.GetValue(strSection.c_str(), "CLSID", "", strClsid);
-    std::string strExpected = ClsidText();
-    if (strExpected.empty() || strClsid != strExpected)
-        return E_FAIL;
-    bool bHost = doc.GetValue(strSection.c_str(), "Host", "", strHost);
-    bool bService = doc.GetValue(strSection.c_str(), "Service", "", strService);
-    bool bCommand = doc.GetValue(strSection.c_str(), "Command", "", strCommand);
-    return bHost || bService || bCommand ? S_OK : E_FAIL;
+    // Revocet has no older format: a file without a section does not load.
+    const sentrel::InstanceFileType type{
+        kSectionPrefix, strClsid.c_str(), {"Host", "Service", "Command"}, nullptr};
+    sentrel::InstanceReader reader;
+    reader.readKeys = [&](const CProfileDocument& doc, const std::string& strSection) {
+        doc.GetValue(strSection.c_str(), "Host", "", strHost);
+        doc.GetValue(strSection.c_str(), "Service", "", strService);
+        doc.GetValue(strSection.c_str(), "Command", "", strCommand);
+    };
+    sentrel::InstanceRead read =
+        sentrel::ReadInstanceFile(type, sentrel::AnsiFromBstr(bstrPath), nullptr, reader);
+    return read == sentrel::InstanceRead::Read ? S_OK : E_FAIL;
 }
 
 HRESULT SvcRestart::SaveRestartInstance(BSTR bstrPath, const std::string& strHost,

@@ -460,6 +460,23 @@ TEST_F(SvcRestartTest, IconAndDialogsBeforeTheDialogToolkit) {
     SysFreeString(name);
 }
 
+TEST_F(SvcRestartTest, TheStringTableHoldsTheDialogTexts) {
+    HINSTANCE module = sentrel::ComponentModule::GetModuleInstance();
+    auto text = [&](UINT id) {
+        char buffer[512] = {};
+        int n = LoadStringA(module, id, buffer, sizeof buffer);
+        return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    };
+    EXPECT_EQ(text(101), "Edit Service Restart Notification");
+    EXPECT_EQ(text(102), "Select Service On ");
+    EXPECT_EQ(text(103), "Network Neighborhood");
+    EXPECT_EQ(text(105), "The 'Display name' has illegal filename characters in it.\nPlease "
+                         "remove all illegal characters and try again.\n\nNOTE: Illegal "
+                         "characters are as follows * : ? < > | / \\ \" [ ]");
+    EXPECT_EQ(text(106), "*:?<>\"|/\\[]");
+    EXPECT_EQ(text(107), "New Service Restart Notification");
+}
+
 // g_pHost is the host of the object initialised last and never outlives its reference.
 TEST_F(SvcRestartTest, ModuleHostFollowsTheObjectsThatHoldOne) {
     EXPECT_EQ(g_pHost, nullptr);
