@@ -81,9 +81,11 @@ public:
         if (m_text.substr(0, 3) == "\xEF\xBB\xBF")
             m_text.remove_prefix(3);
         std::string_view line;
-        if (!NextLine(line) || line != kRegistryHeader)
+        if (!NextLine(line) || line != kRegistryHeader) {
+            m_line = 1;
             return Fail(std::string("not a registry file: the first line must be \"") +
                         kRegistryHeader + "\"");
+        }
         while (NextLine(line)) {
             line = Trim(line);
             if (line.empty() || line.front() == ';')
