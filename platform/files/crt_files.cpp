@@ -262,6 +262,8 @@ WINPLAT_API FILE* _fsopen(const char* filename, const char* mode, int shflag) {
     int fd = ::open(path.c_str(), parsed.flags, 0666);
     if (fd < 0) {
         FailFromErrno(path);
+        if (errno == EEXIST)
+            SetLastError(ERROR_FILE_EXISTS); // "x" asks for a new file, as CREATE_NEW does
         return nullptr;
     }
     struct stat st;
