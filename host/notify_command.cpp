@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include <winplat/comptr.h>
+#include <winplat/sapi.h>
 
 #include "host.h"
 #include "notify_host.h"
@@ -39,6 +40,9 @@ int CommandNotify(const Args& args) {
     if (SUCCEEDED(hr)) {
         winplat::Bstr path(Utf16(PluginPath(positional[1])));
         hr = plugin->Notify(path.Get());
+        // This host lives for one alert: what the plug-in queued on the platform's voice
+        // is spoken to the end before the plug-in lets go of the voice.
+        WinplatWaitForSpeech(INFINITE);
         plugin->UnInitialize();
     }
     plugin.Reset();
