@@ -24,6 +24,7 @@ echo "== Registering the plug-ins into a fresh registry ($SENTREL_REGISTRY)"
 $sentrel init
 $sentrel register build/plugins/tellumo.so
 $sentrel register build/plugins/revocet.so
+$sentrel register build/plugins/parlanza.so
 echo "Notification types:"
 $sentrel types
 
@@ -93,3 +94,29 @@ for command in Start Stop; do
 done
 kill "$svpid"
 wait "$svpid" 2>/dev/null || true
+
+echo
+echo "== Text to speech: an alert spoken by Parlanza"
+instance="$notify/Front desk"
+printf '[TextSpeech\\Front desk]\r\nCLSID={44440FAF-3359-11D5-8075-00E0295E9283}\r\nSpeakRate=0\r\nVolumnRate=100\r\nMessage1=%%H is down\r\nMessage2=since %%T\r\nNO_OF_MESSAGE_LINES=2\r\n' \
+  >"$instance"
+echo "Instance file \"$instance\":"
+tr -d '\r' <"$instance" | sed 's/^/    /'
+# Without a sound device each alert becomes a WAV file in the speech spool folder.
+if [ -n "${SENTREL_SPEECH_SPOOL:-}" ]; then
+  spool=$SENTREL_SPEECH_SPOOL
+elif [ "${XDG_DATA_HOME:-}" != "${XDG_DATA_HOME#/}" ]; then
+  spool=$XDG_DATA_HOME/sentrel/speech
+else
+  spool=$HOME/.local/share/sentrel/speech
+fi
+mkdir -p "$spool"
+touch "$work/before-speech"
+echo "What Parlanza logged (sentrel waits until the alert has been spoken):"
+$sentrel notify TextSpeech "$instance" --var H=printer-7 --var T="nine o'clock" | tr -d '\r' | sed 's/^/    /'
+wav=$(find "$spool" -maxdepth 1 -name 'speech-*.wav' -newer "$work/before-speech" | sort | tail -n 1)
+if [ -n "$wav" ]; then
+  echo "Spoken into $wav ($(soxi -D "$wav" 2>/dev/null || echo '?') seconds of speech)"
+else
+  echo "Spoken on the sound device"
+fi
