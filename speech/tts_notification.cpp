@@ -355,20 +355,13 @@ HRESULT TTSNotification::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) 
     return S_OK;
 }
 
-// The settings dialog and the web pages are not part of this module yet: every call fails
-// as a cancelled dialog does and leaves the out parameters alone.
+// The settings dialog is not part of this module yet: every call fails as a cancelled
+// dialog does and leaves the out parameters alone.
 HRESULT TTSNotification::NewInstanceDialog(BSTR, BSTR*) {
     return E_FAIL;
 }
 HRESULT TTSNotification::EditInstanceDialog(BSTR, BSTR*) {
     return E_FAIL;
 }
-HRESULT TTSNotification::GetNewPage(BSTR, BSTR*) {
-    return E_FAIL;
-}
-HRESULT TTSNotification::GetEditPage(BSTR, BSTR*) {
-    return E_FAIL;
-}
-HRESULT TTSNotification::ApplyPostedForm(BSTR, BSTR) {
-    return E_FAIL;
-}
+
+// The web configuration methods are in speech_web.cpp.
