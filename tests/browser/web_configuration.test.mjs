@@ -23,6 +23,7 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const buildDir = path.resolve(process.env.SENTREL_BUILD_DIR || path.join(here, '..', '..', 'build'));
 const sentrel = path.join(buildDir, 'bin', 'sentrel');
 const SYSLOG_TYPE = '{69DD7B00-B669-11D4-804A-0001025EB176}';
+const SPEECH_CLSID = '{44440FAF-3359-11D5-8075-00E0295E9283}';
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'sentrel-browser-'));
 const registry = path.join(work, 'registry.reg');
@@ -41,6 +42,12 @@ function syslogFile(name, address, message, port) {
     `Message=${message}\r\nPort=${port}\r\n`;
 }
 
+function speechFile(name, rate, volume, lines) {
+  return `[TextSpeech\\${name}]\r\nCLSID=${SPEECH_CLSID}\r\nSpeakRate=${rate}\r\n` +
+    `VolumnRate=${volume}\r\n` + lines.map((line, i) => `Message${i + 1}=${line}\r\n`).join('') +
+    `NO_OF_MESSAGE_LINES=${lines.length}\r\n`;
+}
+
 function read(name) {
   return fs.readFileSync(path.join(notify, name), 'latin1');
 }
@@ -49,6 +56,7 @@ before(async () => {
   fs.mkdirSync(notify);
   host('init');
   host('register', path.join(buildDir, 'plugins', 'tellumo.so'));
+  host('register', path.join(buildDir, 'plugins', 'parlanza.so'));
 
   server = spawn(sentrel, ['--registry', registry, 'web', '--dir', notify, '--listen', '127.0.0.1:0'],
     { stdio: ['ignore', 'pipe', 'inherit'] });
@@ -133,6 +141,32 @@ test('an edited syslog instance is rewritten under the same name', async () => {
   await Promise.all([page.waitForURL(/_maincfgreg\.cgi$/), page.click('input[type=SUBMIT]')]);
   assert.equal(read('Core switch'), syslogFile('Core switch', '10.0.0.7', 'Switch down again', '1514'));
   assert.deepEqual(fs.readdirSync(notify).filter((f) => f.startsWith('Core')), ['Core switch']);
+  await page.close();
+});
+
+test('a speech instance is created from a form preset from the Default instance', async () => {
+  fs.writeFileSync(path.join(notify, 'Default'), speechFile('Default', -3, 80, ['Front desk printer is down']), 'latin1');
+  const page = await openPage();
+  await page.goto(baseUrl);
+  await page.click('text=New TextSpeech notification');
+  await page.waitForSelector('td:text-is("New \'Text To Speech\' Notification")');
+
+  // The form starts with the Default instance's values.
+  assert.equal(await page.inputValue('input[name=speakrate]'), '-3');
+  assert.equal(await page.inputValue('input[name=volumerate]'), '80');
+  assert.equal(await page.inputValue('textarea[name=message]'), 'Front desk printer is down');
+  assert.equal(await page.inputValue('input[name=instancename]'), '');
+
+  await page.fill('input[name=instancename]', 'Lobby');
+  await Promise.all([page.waitForURL(/_maincfgreg\.cgi$/), page.click('input[type=submit]')]);
+  assert.equal(await page.locator('#instances tr:has(a:text-is("Lobby")) td >> nth=1').textContent(), 'TextSpeech');
+  assert.equal(read('Lobby'), speechFile('Lobby', -3, 80, ['Front desk printer is down']));
+
+  // Its edit page shows what was written.
+  await page.click('#instances a:text-is("Lobby")');
+  assert.equal(await page.inputValue('input[name=origname]'), 'Lobby');
+  assert.equal(await page.inputValue('input[name=speakrate]'), '-3');
+  assert.equal(await page.inputValue('textarea[name=message]'), 'Front desk printer is down');
   await page.close();
 });
 
