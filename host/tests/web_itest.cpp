@@ -72,6 +72,26 @@ TEST_F(WebHost, PageIsUtf8OfTheCodePageText) {
     EXPECT_NE(r.out.find(">caf\xC3\xA9 \xE2\x82\xAC 5</textarea>"), std::string::npos);
 }
 
+TEST_F(WebHost, SpeechPagesLogToStandardError) {
+    CommandResult reg = Run("register " + ShellQuote(testkit::PluginPath("parlanza").string()));
+    ASSERT_EQ(reg.status, 0) << reg.err;
+    CommandResult r = Run("page new TextSpeech --dir " + ShellQuote(notify.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(kHead, 0), 0u);
+    EXPECT_TRUE(r.out.ends_with(kEnd));
+    EXPECT_NE(r.out.find("name=speakrate value=\"\">"), std::string::npos);
+    EXPECT_EQ(r.err, "Default TextSpeech - Failed to load notification from disk.\r\n");
+
+    r = Run("apply textspeech --dir " + ShellQuote(notify.string()) +
+            " --form 'origname=&instancename=Default&speakrate=4&volumerate=90&message=Hi'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Run("page new TextSpeech --dir " + ShellQuote(notify.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("name=speakrate value=\"4\">"), std::string::npos);
+    EXPECT_NE(r.out.find(">Hi</textarea>"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(WebHost, PageFailureLeavesStandardOutputEmpty) {
     CommandResult r = Run("page edit SysLog " + ShellQuote((notify / "missing").string()));
     EXPECT_EQ(r.status, 1);
