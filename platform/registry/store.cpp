@@ -67,21 +67,30 @@ public:
     // Exclusive: the lock file must be made and locked. Shared: best effort, since a
     // reader sees whole files anyway (they are renamed into place).
     bool Acquire(const std::string& path, bool exclusive) {
-        m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_fd < 0 && !exclusive)
-            m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (m_fd < 0)
-            return !exclusive;
-        int rc;
-        do
-            rc = flock(m_fd, exclusive ? LOCK_EX : LOCK_SH);
-        while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (m_fd < 0 && !exclusive)
+                m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (m_fd < 0)
+                return !exclusive;
+            int rc;
+            do
+                rc = flock(m_fd, exclusive ? LOCK_EX : LOCK_SH);
+            while (rc != 0 && errno == EINTR);
+            if (rc != 0) {
+                close(m_fd);
+                m_fd = -1;
+                return !exclusive;
+            }
+            // A lock on a lock file that was removed meanwhile excludes nobody: take the new one.
+            struct stat held, named;
+            if (fstat(m_fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+                held.st_ino == named.st_ino && held.st_dev == named.st_dev)
+                return true;
             close(m_fd);
             m_fd = -1;
-            return !exclusive;
         }
-        return true;
+        return !exclusive;
     }
 
     uint64_t Generation() const {

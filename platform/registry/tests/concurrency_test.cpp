@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -175,6 +177,37 @@ TEST(RegistryConcurrency, WritersInSeveralProcessesLoseNothing) {
                 << SharedName(w, k);
     char error[256] = {};
     EXPECT_EQ(WinplatGetRegistryError(error, sizeof error), 0u) << error;
+}
+
+TEST(RegistryConcurrency, ThreadsOfOneProcessLoseNothing) {
+    testkit::ScopedRegistry registry;
+    constexpr int kThreads = 4;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &failures] {
+            for (int k = 0; k < kKeysPerWriter; ++k) {
+                HKEY hKey = nullptr;
+                DWORD value = static_cast<DWORD>(t * 1000 + k);
+                if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Threads", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &hKey, nullptr) != ERROR_SUCCESS ||
+                    RegSetValueExA(hKey, SharedName(t, k).c_str(), 0, REG_DWORD,
+                                   reinterpret_cast<const BYTE*>(&value), 4) != ERROR_SUCCESS)
+                    ++failures;
+                RegCloseKey(hKey);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    std::vector<std::string> values = regtest::Dump(HKEY_LOCAL_MACHINE, "Threads");
+    EXPECT_EQ(values.size(), static_cast<size_t>(kThreads * kKeysPerWriter));
+    for (int t = 0; t < kThreads; ++t)
+        for (int k = 0; k < kKeysPerWriter; ++k)
+            EXPECT_NE(
+                std::find(values.begin(), values.end(),
+                          "Threads|" + SharedName(t, k) + "=dword:" + std::to_string(t * 1000 + k)),
+                values.end());
 }
 
 } // namespace

@@ -272,6 +272,17 @@ TEST_F(RegistryFile, RepairedFileIsReadAgain) {
     EXPECT_EQ(RegistryError(), "");
 }
 
+TEST_F(RegistryFile, FolderInThePlaceOfTheFileCannotBeRead) {
+    fs::create_directory(registry.path());
+    HKEY hKey = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &hKey), ERROR_CANTREAD);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &hKey, nullptr),
+              ERROR_CANTREAD);
+    EXPECT_EQ(RegistryError(), registry.path().string() + ":0: cannot read: not a regular file");
+    EXPECT_TRUE(fs::is_directory(registry.path()));
+}
+
 TEST_F(RegistryFile, ChangesMadeByOthersAreSeen) {
     regtest::SetText(HKEY_CURRENT_USER, "Seen", nullptr, "mine");
     EXPECT_EQ(regtest::Text(HKEY_CURRENT_USER, "Seen", nullptr), "mine");
