@@ -290,8 +290,18 @@ private:
         FileStamp stamp;
         stamp.generation = lock.Generation();
         stamp.lockIno = lock.Inode();
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat st;
+        if (m_valid && path == m_path) {
+            // The usual case, the file unchanged, costs one stat.
+            FileStamp now = stamp;
+            int rc = stat(path.c_str(), &st);
+            bool known = rc == 0 ? S_ISREG(st.st_mode) : (errno == ENOENT || errno == ENOTDIR);
+            if (rc == 0 && known)
+                FillStamp(now, st);
+            if (known && now == m_stamp)
+                return m_error.empty() ? ERROR_SUCCESS : m_errorCode;
+        }
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             if (errno != ENOENT && errno != ENOTDIR)
                 return Unreadable(path, stamp, std::strerror(errno));

@@ -145,13 +145,21 @@ private:
             return Fail("unknown root key \"" + std::string(parts[0].substr(0, 40)) + "\"");
         if (parts.size() - 1 > kMaxKeyDepth)
             return Fail("keys nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
-        for (size_t i = 1; i < parts.size(); ++i)
+        // Sections come mostly in tree order: start below the part shared with the last one.
+        size_t shared = 0;
+        if (!remove && root == m_lastRoot)
+            while (shared < m_lastPath.size() && shared + 1 < parts.size() &&
+                   m_lastPath[shared].first == parts[shared + 1])
+                ++shared;
+        for (size_t i = shared + 1; i < parts.size(); ++i)
             if (!IsValidKeyName(parts[i]))
                 return Fail(parts[i].empty() ? "empty key name"
                                              : "invalid key name (control character, bad UTF-8 "
                                                "or longer than 255 characters)");
         Key* key = &m_tree.roots[root];
         if (remove) {
+            m_lastRoot = -1; // the keys remembered may be gone
+            m_lastPath.clear();
             if (parts.size() == 1)
                 return Fail("a root key cannot be deleted");
             for (size_t i = 1; key && i + 1 < parts.size(); ++i)
@@ -165,11 +173,16 @@ private:
             m_afterDelete = true;
             return true;
         }
-        for (size_t i = 1; i < parts.size(); ++i) {
+        if (shared > 0)
+            key = m_lastPath[shared - 1].second;
+        m_lastRoot = root;
+        m_lastPath.resize(shared);
+        for (size_t i = shared + 1; i < parts.size(); ++i) {
             auto& slot = key->subkeys[std::string(parts[i])];
             if (!slot)
                 slot = std::make_unique<Key>();
             key = slot.get();
+            m_lastPath.emplace_back(parts[i], key);
         }
         m_current = key;
         m_afterDelete = false;
@@ -300,6 +313,8 @@ private:
     size_t m_line = 0;
     Key* m_current = nullptr;
     bool m_afterDelete = false;
+    int m_lastRoot = -1;
+    std::vector<std::pair<std::string_view, Key*>> m_lastPath; // the last section's keys
 };
 
 void AppendQuoted(std::string& out, std::string_view s) {

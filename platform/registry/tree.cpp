@@ -79,6 +79,15 @@ size_t Utf16Length(std::string_view utf8) {
 }
 
 bool IsValidName(std::string_view name, size_t maxChars, bool isKey) {
+    bool ascii = true;
+    for (char c : name) {
+        auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || (isKey && b == '\\'))
+            return false;
+        ascii = ascii && b < 0x80;
+    }
+    if (ascii)
+        return name.size() <= maxChars;
     for (size_t pos = 0; pos < name.size();) {
         char32_t c = DecodeUtf8(name, pos);
         if (c == kBad || c < 0x20 || c == 0x7F || (isKey && c == '\\'))
@@ -96,7 +105,8 @@ int FoldCompare(std::string_view a, std::string_view b) {
         auto cb = static_cast<unsigned char>(b[j]);
         char32_t fa, fb;
         if (ca < 0x80 && cb < 0x80) {
-            fa = Fold(ca), fb = Fold(cb);
+            fa = (ca >= 'a' && ca <= 'z') ? ca - 0x20 : ca;
+            fb = (cb >= 'a' && cb <= 'z') ? cb - 0x20 : cb;
             ++i, ++j;
         } else {
             size_t pi = i, pj = j;
