@@ -8,18 +8,7 @@
 #include <winplat/sapi.h>
 
 #include "component.h"
-
-namespace sentrel {
-template <> struct InterfaceId<ISentrelNotification> {
-    static constexpr const IID& value = IID_ISentrelNotification;
-};
-template <> struct InterfaceId<ISentrelNotificationConfig> {
-    static constexpr const IID& value = IID_ISentrelNotificationConfig;
-};
-template <> struct InterfaceId<ISentrelNotificationWeb> {
-    static constexpr const IID& value = IID_ISentrelNotificationWeb;
-};
-} // namespace sentrel
+#include "notification_interfaces.h"
 
 // {44440FAF-3359-11D5-8075-00E0295E9283}: the class, and the type of its instance files.
 inline constexpr CLSID CLSID_TTSNotification = {

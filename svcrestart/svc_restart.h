@@ -7,15 +7,7 @@
 #include <sentrel/notification.h>
 
 #include "component.h"
-
-namespace sentrel {
-template <> struct InterfaceId<ISentrelNotification> {
-    static constexpr const IID& value = IID_ISentrelNotification;
-};
-template <> struct InterfaceId<ISentrelNotificationConfig> {
-    static constexpr const IID& value = IID_ISentrelNotificationConfig;
-};
-} // namespace sentrel
+#include "notification_interfaces.h"
 
 // {F28C09E9-D135-4E93-AD37-73CCA41E8D2A}
 inline constexpr CLSID CLSID_SvcRestart = {

@@ -6,18 +6,7 @@
 #include <sentrel/notification.h>
 
 #include "component.h"
-
-namespace sentrel {
-template <> struct InterfaceId<ISentrelNotification> {
-    static constexpr const IID& value = IID_ISentrelNotification;
-};
-template <> struct InterfaceId<ISentrelNotificationConfig> {
-    static constexpr const IID& value = IID_ISentrelNotificationConfig;
-};
-template <> struct InterfaceId<ISentrelNotificationWeb> {
-    static constexpr const IID& value = IID_ISentrelNotificationWeb;
-};
-} // namespace sentrel
+#include "notification_interfaces.h"
 
 // {C89F80D2-B3F1-11D4-804A-0001025EB176}
 inline constexpr CLSID CLSID_SysLog = {
