@@ -264,6 +264,7 @@ WINPLAT_API LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPS
         return ERROR_INVALID_PARAMETER;
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     rc = WriteRegistry([&](Tree& tree, bool& changed) {
+        disposition = REG_OPENED_EXISTING_KEY;
         Key* key = FindKey(tree, base.root, base.path);
         if (!key)
             return ERROR_KEY_DELETED;
@@ -331,7 +332,7 @@ WINPLAT_API LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, D
         Key* key = FindKey(tree, open.root, open.path);
         if (!key)
             return ERROR_KEY_DELETED;
-        changed = key->SetValue(name, dwType, std::move(data));
+        changed = key->SetValue(name, dwType, data);
         return ERROR_SUCCESS;
     });
 }

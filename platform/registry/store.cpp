@@ -221,11 +221,23 @@ public:
         std::lock_guard guard(m_mutex);
         try {
             std::string path = ResolvePath();
-            if (path.empty() || !MakeFolders(Folder(path)))
+            if (path.empty())
                 return ERROR_CANTWRITE;
             LockFile lock;
-            if (!lock.Acquire(path + ".lock", true))
-                return ERROR_CANTWRITE;
+            if (!lock.Acquire(path + ".lock", true)) {
+                struct stat st;
+                if (stat(Folder(path).c_str(), &st) == 0)
+                    return ERROR_CANTWRITE;
+                // No registry yet: only a change that does something makes its folder. The
+                // change is then made again on what is there once the lock is held.
+                Tree empty;
+                bool changed = false;
+                LONG rc = fn(empty, changed);
+                if (rc != ERROR_SUCCESS || !changed)
+                    return rc;
+                if (!MakeFolders(Folder(path)) || !lock.Acquire(path + ".lock", true))
+                    return ERROR_CANTWRITE;
+            }
             if (LONG rc = Load(path, lock); rc != ERROR_SUCCESS)
                 return rc;
             bool changed = false;

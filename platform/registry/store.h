@@ -14,7 +14,8 @@ LONG ReadRegistry(const std::function<LONG(const Tree&)>& fn);
 
 // Runs fn as one transaction under the exclusive lock: fn changes the tree and sets
 // changed; the file is rewritten only when fn succeeds and changed something. When fn
-// fails after changing the tree, its changes are dropped.
+// fails after changing the tree, its changes are dropped. Before the registry's first
+// change fn may run twice (first on an empty tree), so it must not consume its inputs.
 LONG WriteRegistry(const std::function<LONG(Tree&, bool& changed)>& fn);
 
 void SetRegistryPath(const char* path);

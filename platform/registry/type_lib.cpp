@@ -446,6 +446,7 @@ WINPLAT_API HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMi
     std::string version = VersionText(wVerMajor, wVerMinor);
     std::vector<KeyPath> deleted;
     LONG rc = WriteRegistry([&](Tree& tree, bool& changed) {
+        deleted.clear();
         KeyPath libKey = {"TypeLib", libId};
         KeyPath versionKey = {"TypeLib", libId, version};
         if (!FindKey(tree, kClassesRoot, versionKey))

@@ -297,8 +297,15 @@ TEST(RegistryLocation, MissingFileIsEmptyAndMadeWithItsFolderOnTheFirstWrite) {
     WinplatSetRegistryPath(file.c_str());
     EXPECT_FALSE(regtest::KeyExists(HKEY_LOCAL_MACHINE, "Software"));
     EXPECT_EQ(regtest::Text(HKEY_LOCAL_MACHINE, "", "x"), "<missing>");
-    EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(RegistryError(), "");
+    // Calls that change nothing make nothing.
+    HKEY hKey = nullptr;
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    EXPECT_FALSE(fs::exists(dir / "deeper"));
 
     regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\First", "x", "1");
     WinplatSetRegistryPath(nullptr);
