@@ -13,6 +13,7 @@
 #include <winplat/winreg.h>
 
 #include "recording_host.h"
+#include "registry_probe.h"
 #include "testkit.h"
 #include "wav.h"
 
@@ -29,41 +30,6 @@ constexpr char kClassKey[] = "CLSID\\{44440FAF-3359-11D5-8075-00E0295E9283}";
 constexpr char kLibKey[] = "TypeLib\\{44440FA1-3359-11D5-8075-00E0295E9283}";
 constexpr char kListKey[] = "Software\\Calvaro\\Sentrel\\Notification";
 constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\TextSpeech";
-
-bool KeyExists(HKEY root, const std::string& path) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
-std::string Text(HKEY root, const std::string& path, const char* name) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return "<no key>";
-    char value[1024] = {};
-    DWORD cb = sizeof value, type = 0;
-    LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &cb);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no value>";
-}
-
-std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
-    std::vector<std::string> names;
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (RegEnumValueA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, cch);
-    }
-    RegCloseKey(h);
-    return names;
-}
 
 class ParlanzaModule : public ::testing::Test {
 protected:
@@ -86,21 +52,13 @@ protected:
             reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(m_module, "DllGetClassObject"));
         return pfn(clsid, iid, ppv);
     }
-    static void CreateHostKeys() {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &h, nullptr),
-                  ERROR_SUCCESS);
-        RegCloseKey(h);
-    }
-
     testkit::ScopedRegistry registry;
     testkit::SpeechSpool spool;
     HMODULE m_module = nullptr;
 };
 
 TEST_F(ParlanzaModule, RegistersClassProgIdsTypeLibraryAndNotificationEntry) {
-    CreateHostKeys();
+    ASSERT_TRUE(testkit::CreateHostKeys());
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
 
     char modulePath[MAX_PATH] = {};
@@ -125,28 +83,28 @@ TEST_F(ParlanzaModule, RegistersClassProgIdsTypeLibraryAndNotificationEntry) {
         {std::string(kLibKey) + "\\1.0", nullptr, "Parlanza 1.0 Type Library"},
     };
     for (const auto& e : entries)
-        EXPECT_EQ(Text(HKEY_CLASSES_ROOT, e.key, e.name), e.value) << e.key;
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
+        EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, e.key, e.name), e.value) << e.key;
+    EXPECT_FALSE(testkit::KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
 
-    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
+    EXPECT_EQ(testkit::RegValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
               (std::vector<std::string>{"CLSID", "Description", "DisplayName", "Manufacturer"}));
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"),
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"),
               "{44440FAF-3359-11D5-8075-00E0295E9283}");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Description"), "Text To Speech Notification");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "TextSpeech");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc"); // no stop
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "Description"), "Text To Speech Notification");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "TextSpeech");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc"); // no stop
 
     // Registering again yields the same entries.
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kEntryKey).size(), 4u);
+    EXPECT_EQ(testkit::RegValueNames(HKEY_LOCAL_MACHINE, kEntryKey).size(), 4u);
 
     ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kListKey));
+    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_LOCAL_MACHINE, kListKey));
     for (const char* gone :
          {kClassKey, "Parlanza.TTSNotification.1", "Parlanza.TTSNotification", kLibKey})
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+        EXPECT_FALSE(testkit::KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 }
 
 TEST_F(ParlanzaModule, TheEmbeddedTypeLibraryIsPARLANZALib) {
@@ -168,8 +126,8 @@ TEST_F(ParlanzaModule, TheEmbeddedTypeLibraryIsPARLANZALib) {
 
 TEST_F(ParlanzaModule, WithoutTheHostOnlyTheClassIsRegistered) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, kListKey));
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
 }
 

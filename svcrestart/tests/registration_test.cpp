@@ -10,6 +10,7 @@
 #include <winplat/winbase.h>
 #include <winplat/winreg.h>
 
+#include "registry_probe.h"
 #include "testkit.h"
 
 using winplat::ComPtr;
@@ -22,41 +23,6 @@ constexpr char kClassKey[] = "CLSID\\{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}";
 constexpr char kLibKey[] = "TypeLib\\{5FFCE885-51F3-4CC5-8A93-521A9842BBA4}";
 constexpr char kInterfaceKey[] = "Interface\\{5512E7A0-8B31-11D4-803D-0001025EB176}";
 constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\ServiceRestart";
-
-bool KeyExists(HKEY root, const std::string& path) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
-std::string Text(HKEY root, const std::string& path, const char* name) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return "<no key>";
-    char value[1024] = {};
-    DWORD cb = sizeof value, type = 0;
-    LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &cb);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no value>";
-}
-
-std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
-    std::vector<std::string> names;
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (RegEnumValueA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, cch);
-    }
-    RegCloseKey(h);
-    return names;
-}
 
 class RevocetModule : public ::testing::Test {
 protected:
@@ -74,55 +40,47 @@ protected:
         EXPECT_NE(pfn, nullptr) << name;
         return pfn ? pfn() : E_FAIL;
     }
-    void CreateHostKeys() {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification", 0,
-                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-                  ERROR_SUCCESS);
-        RegCloseKey(h);
-    }
-
     testkit::ScopedRegistry registry;
     HMODULE m_module = nullptr;
 };
 
 TEST_F(RevocetModule, RegistersClassProgrammableTypeLibraryAndNotificationEntry) {
-    CreateHostKeys();
+    ASSERT_TRUE(testkit::CreateHostKeys());
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
 
     char modulePath[MAX_PATH] = {};
     GetModuleFileNameA(m_module, modulePath, sizeof modulePath);
     const std::string cls = kClassKey;
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1", nullptr), "SvcRestart Class");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1\\CLSID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1", nullptr), "SvcRestart Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1\\CLSID", nullptr),
               "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart", nullptr), "SvcRestart Class");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CLSID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart", nullptr), "SvcRestart Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CLSID", nullptr),
               "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CurVer", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CurVer", nullptr),
               "Revocet.SvcRestart.1");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls, nullptr), "SvcRestart Class");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\ProgID", nullptr), "Revocet.SvcRestart.1");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\VersionIndependentProgID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls, nullptr), "SvcRestart Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\ProgID", nullptr), "Revocet.SvcRestart.1");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\VersionIndependentProgID", nullptr),
               "Revocet.SvcRestart");
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
-    EXPECT_TRUE(ValueNames(HKEY_CLASSES_ROOT, cls + "\\Programmable").empty());
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", nullptr), modulePath);
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", "ThreadingModel"), "Apartment");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, cls + "\\TypeLib", nullptr),
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
+    EXPECT_TRUE(testkit::RegValueNames(HKEY_CLASSES_ROOT, cls + "\\Programmable").empty());
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", nullptr), modulePath);
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\TypeLib", nullptr),
               "{5FFCE885-51F3-4CC5-8A93-521A9842BBA4}");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0", nullptr),
               "Revocet 1.0 Type Library");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kInterfaceKey, nullptr), "ISentrelNotification");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, kInterfaceKey, nullptr), "ISentrelNotification");
 
-    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
+    EXPECT_EQ(testkit::RegValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
               (std::vector<std::string>{"CLSID", "Description", "DisplayName", "Manufacturer"}));
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"),
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"),
               "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Description"),
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "Description"),
               "Start or Stop an NT Service on a Remote Host.");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "Service Restart");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc.");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "Service Restart");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc.");
 
     // The type library describes the class and the notification interface with its methods.
     ComPtr<ITypeLib> lib;
@@ -139,21 +97,21 @@ TEST_F(RevocetModule, RegistersClassProgrammableTypeLibraryAndNotificationEntry)
 
     // A second registration rebuilds the same entries.
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
 
     ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
     for (const std::string& gone : {cls, std::string("Revocet.SvcRestart.1"),
                                     std::string("Revocet.SvcRestart"), std::string(kLibKey)})
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+        EXPECT_FALSE(testkit::KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
 }
 
 TEST_F(RevocetModule, WithoutTheHostOnlyTheClassIsRegistered) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
 }
 

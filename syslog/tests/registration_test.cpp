@@ -12,6 +12,7 @@
 #include <winplat/winbase.h>
 #include <winplat/winreg.h>
 
+#include "registry_probe.h"
 #include "testkit.h"
 
 using winplat::ComPtr;
@@ -22,49 +23,6 @@ constexpr CLSID kClsid = {0xC89F80D2, 0xB3F1, 0x11D4, {0x80, 0x4A, 0x00, 0x01, 0
 constexpr char kClassKey[] = "CLSID\\{C89F80D2-B3F1-11D4-804A-0001025EB176}";
 constexpr char kLibKey[] = "TypeLib\\{C89F80C3-B3F1-11D4-804A-0001025EB176}";
 constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\SysLog";
-
-bool KeyExists(HKEY root, const std::string& path) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
-std::string Text(HKEY root, const std::string& path, const char* name) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return "<no key>";
-    char value[1024] = {};
-    DWORD cb = sizeof value, type = 0;
-    LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &cb);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<no value>";
-}
-
-std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
-    std::vector<std::string> names;
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (RegEnumValueA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, cch);
-    }
-    RegCloseKey(h);
-    return names;
-}
-
-void CreateHostKeys() {
-    HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(h);
-}
 
 class TellumoModule : public ::testing::Test {
 protected:
@@ -92,55 +50,55 @@ protected:
 };
 
 TEST_F(TellumoModule, RegistersClassProgIdsTypeLibraryAndNotificationEntry) {
-    CreateHostKeys();
+    ASSERT_TRUE(testkit::CreateHostKeys());
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
 
     char modulePath[MAX_PATH] = {};
     GetModuleFileNameA(m_module, modulePath, sizeof modulePath);
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Tellumo.SysLog.1", nullptr), "SysLog Class");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Tellumo.SysLog.1\\CLSID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Tellumo.SysLog.1", nullptr), "SysLog Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Tellumo.SysLog.1\\CLSID", nullptr),
               "{C89F80D2-B3F1-11D4-804A-0001025EB176}");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Tellumo.SysLog\\CurVer", nullptr), "Tellumo.SysLog.1");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, "Tellumo.SysLog\\CLSID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Tellumo.SysLog\\CurVer", nullptr), "Tellumo.SysLog.1");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Tellumo.SysLog\\CLSID", nullptr),
               "{C89F80D2-B3F1-11D4-804A-0001025EB176}");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kClassKey, nullptr), "SysLog Class");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ProgID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, kClassKey, nullptr), "SysLog Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ProgID", nullptr),
               "Tellumo.SysLog.1");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\VersionIndependentProgID", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\VersionIndependentProgID", nullptr),
               "Tellumo.SysLog");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", nullptr),
               modulePath);
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"),
               "Apartment");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\TypeLib", nullptr),
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\TypeLib", nullptr),
               "{C89F80C3-B3F1-11D4-804A-0001025EB176}");
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Programmable"));
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0", nullptr),
+    EXPECT_FALSE(testkit::KeyExists(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Programmable"));
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0", nullptr),
               "Tellumo 1.0 Type Library");
 
-    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
+    EXPECT_EQ(testkit::RegValueNames(HKEY_LOCAL_MACHINE, kEntryKey),
               (std::vector<std::string>{"CLSID", "Description", "DisplayName", "Manufacturer"}));
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"), "{C89F80D2-B3F1-11D4-804A-0001025EB176}");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Description"), "Send a Syslog message");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "Syslog");
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc.");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "CLSID"), "{C89F80D2-B3F1-11D4-804A-0001025EB176}");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "Description"), "Send a Syslog message");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "DisplayName"), "Syslog");
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, kEntryKey, "Manufacturer"), "Calvaro, Inc.");
 
     // Registering again yields the same entries.
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kEntryKey).size(), 4u);
+    EXPECT_EQ(testkit::RegValueNames(HKEY_LOCAL_MACHINE, kEntryKey).size(), 4u);
 
     ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
     for (const char* gone : {kClassKey, "Tellumo.SysLog.1", "Tellumo.SysLog", kLibKey})
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+        EXPECT_FALSE(testkit::KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 }
 
 TEST_F(TellumoModule, WithoutTheHostOnlyTheClassIsRegistered) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
 }
 
@@ -248,9 +206,9 @@ TEST(TellumoRegistration, ConcurrentRegistrationsFromSeveralProcessesLoseNoEntry
                          "message\n");
     testkit::ScopedRegistry unused; // leaves the process's registry path alone afterwards
     WinplatSetRegistryPath(registry.c_str());
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\plugins"));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0"));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\plugins"));
 }
 
 } // namespace
