@@ -5,6 +5,7 @@
 // benchmark waits, untimed, until the program has stopped before the next round.
 #include <winplat/comptr.h>
 
+#include "quiet_host.h"
 #include "ratio.h"
 #include "recording_host.h"
 #include "supervisord.h"
@@ -12,19 +13,6 @@
 #include "testkit.h"
 
 namespace {
-
-// A host that expands nothing and keeps no log, so that only the plug-in's work is measured.
-class QuietHost final : public ISentrelNotifyHost {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = static_cast<ISentrelNotifyHost*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE ExpandVariables(BSTR*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE WriteLog(LONG, BSTR) override { return S_OK; }
-};
 
 struct Server {
     Server() : supervisord(Programs()) { supervisord.Configure("localhost"); }
@@ -58,7 +46,7 @@ void BM_NotifyStartStop(benchmark::State& state) {
     testkit::TempDir dir;
     winplat::Bstr start(testkit::Utf16(InstanceFile(dir, "Start worker", "Start")));
     winplat::Bstr stop(testkit::Utf16(InstanceFile(dir, "Stop worker", "Stop")));
-    QuietHost host;
+    bench::QuietHost host;
     winplat::ComPtr<ISentrelNotification> plugin;
     sentrel::CreateComponent<SvcRestart>(nullptr, IID_ISentrelNotification, plugin.PutVoid());
     plugin->Initialize(&host);

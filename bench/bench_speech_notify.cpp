@@ -10,6 +10,7 @@
 #include <winplat/comptr.h>
 #include <winplat/sapi.h>
 
+#include "quiet_host.h"
 #include "ratio.h"
 #include "recording_host.h"
 #include "testkit.h"
@@ -19,19 +20,6 @@
 namespace {
 
 constexpr int kLengths[] = {10, 100, 1000, 10000};
-
-// A host that leaves the text as it is and keeps no log: only the plug-in's work counts.
-class QuietHost final : public ISentrelNotifyHost {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-        *ppv = static_cast<ISentrelNotifyHost*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE ExpandVariables(BSTR*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE WriteLog(LONG, BSTR) override { return S_OK; }
-};
 
 // Alert text of the given length in words, as lines of at most 100 characters joined by
 // CR LF (an instance file keeps each line as a key of its own).
@@ -77,7 +65,7 @@ void BM_Notify(benchmark::State& state) {
     winplat::ComPtr<ISentrelNotification> plugin;
     sentrel::CreateComponent<TTSNotification>(nullptr, IID_ISentrelNotification, plugin.PutVoid());
     pObject = static_cast<TTSNotification*>(plugin.Get());
-    QuietHost host;
+    bench::QuietHost host;
     plugin->Initialize(&host);
     const std::string name = "Alert " + std::to_string(length);
     winplat::Bstr path(testkit::Utf16(testkit::ZPath(env.dir / name)));

@@ -10,33 +10,13 @@
 
 #include <winplat/comptr.h>
 
+#include "quiet_host.h"
 #include "ratio.h"
 #include "recording_host.h"
 #include "syslog.h"
 #include "testkit.h"
 
 namespace {
-
-// A host that expands %H and keeps no log, so that only the plug-in's work is measured.
-class QuietHost final : public ISentrelNotifyHost {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = static_cast<ISentrelNotifyHost*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE ExpandVariables(BSTR* pbstrText) override {
-        std::u16string text(*pbstrText, SysStringLen(*pbstrText));
-        size_t at = text.find(u"%H");
-        if (at != std::u16string::npos) {
-            text.replace(at, 2, u"router-7");
-            SysReAllocStringLen(pbstrText, text.data(), static_cast<UINT>(text.size()));
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE WriteLog(LONG, BSTR) override { return S_OK; }
-};
 
 struct Fixture {
     Fixture() {
@@ -74,7 +54,7 @@ struct Fixture {
 void BM_Notify(benchmark::State& state) {
     CoInitialize(nullptr);
     Fixture f;
-    QuietHost host;
+    bench::QuietHost host(u"H", u"router-7");
     winplat::ComPtr<ISentrelNotification> plugin;
     sentrel::CreateComponent<SysLog>(nullptr, IID_ISentrelNotification, plugin.PutVoid());
     plugin->Initialize(&host);
