@@ -13,7 +13,14 @@
 
 namespace {
 
+std::string g_dir;
 std::string g_file;
+
+void RemoveScratch() {
+    unlink(g_file.c_str());
+    unlink((g_file + ".lock").c_str());
+    rmdir(g_dir.c_str());
+}
 
 void CheckFile() {
     char error[512];
@@ -30,10 +37,11 @@ void CheckFile() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string dir = base + "/fuzz-registrar-XXXXXX";
-    if (!mkdtemp(dir.data()))
+    g_dir = base + "/fuzz-registrar-XXXXXX";
+    if (!mkdtemp(g_dir.data()))
         std::abort();
-    g_file = dir + "/registry.reg";
+    g_file = g_dir + "/registry.reg";
+    std::atexit(RemoveScratch);
     WinplatSetRegistryPath(g_file.c_str());
     return 0;
 }
