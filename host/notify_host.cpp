@@ -2,29 +2,7 @@
 
 #include <algorithm>
 
-#include <winplat/winnls.h>
-
 namespace host {
-
-std::u16string Utf16(const std::string& utf8) {
-    if (utf8.empty())
-        return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::u16string out(static_cast<size_t>(std::max(n, 0)), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-std::string Utf8(const std::u16string& utf16) {
-    if (utf16.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr,
-                                0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
 
 void NotifyHost::AddVariable(const std::u16string& name, const std::u16string& value) {
     m_vars.emplace_back(name, value);

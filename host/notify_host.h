@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <sentrel/notification.h>
+#include <winplat/utf.h>
 
 namespace host {
 
@@ -44,8 +45,8 @@ private:
     std::atomic<ULONG> m_ref{0};
 };
 
-// UTF-8 and UTF-16 conversions for the host's own text.
-std::u16string Utf16(const std::string& utf8);
-std::string Utf8(const std::u16string& utf16);
+// The host's own text is UTF-8.
+inline std::u16string Utf16(const std::string& utf8) { return winplat::Utf16FromUtf8(utf8); }
+inline std::string Utf8(const std::u16string& utf16) { return winplat::Utf8FromUtf16(utf16); }
 
 } // namespace host

@@ -6,6 +6,7 @@
 #include <string>
 
 #include <winplat/sapi.h>
+#include <winplat/utf.h>
 
 #include "speech/speech_engine.h"
 
@@ -16,40 +17,6 @@ namespace {
 constexpr LONG kMinRate = -10;
 constexpr LONG kMaxRate = 10;
 constexpr USHORT kMaxVolume = 100;
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// espeak-ng reads UTF-8; a lone surrogate becomes U+FFFD rather than invalid UTF-8.
-std::string Utf8(LPCWSTR text) {
-    std::string out;
-    for (size_t i = 0; text[i]; ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
 
 class SpVoice final : public ISpVoice {
 public:
@@ -115,7 +82,7 @@ public:
         }
         Utterance utterance;
         utterance.voice = m_voice;
-        utterance.text = Utf8(pwcs);
+        utterance.text = winplat::Utf8FromUtf16(pwcs); // espeak-ng reads UTF-8
         utterance.rate = m_rate;
         utterance.volume = m_volume;
         utterance.settings = ReadOutputSettings();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <sentrel/notification.h>
+#include <winplat/utf.h>
 
 namespace testkit {
 
@@ -39,7 +40,7 @@ private:
 };
 
 // UTF-16 <-> UTF-8 for test texts.
-std::string Utf8(const std::u16string& text);
-std::u16string Utf16(const std::string& text);
+inline std::string Utf8(const std::u16string& text) { return winplat::Utf8FromUtf16(text); }
+inline std::u16string Utf16(const std::string& text) { return winplat::Utf16FromUtf8(text); }
 
 } // namespace testkit
