@@ -12,6 +12,8 @@
 #include <winplat/winbase.h>
 #include <winplat/winreg.h>
 
+#include "com/unknown_object.h"
+
 namespace {
 
 thread_local int t_initCount = 0;
@@ -41,27 +43,9 @@ std::mutex g_serversMutex;
 std::vector<LoadedServer> g_servers;
 
 // The class object creator for built-in classes: a tiny class factory.
-class BuiltinFactory final : public IClassFactory {
+class BuiltinFactory final : public winplat::UnknownObject<IClassFactory, IID_IClassFactory> {
 public:
     explicit BuiltinFactory(WINPLAT_CLASS_CREATOR pfn) : m_pfn(pfn) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --m_ref;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override {
         return m_pfn(pOuter, riid, ppv);
     }
@@ -69,7 +53,6 @@ public:
 
 private:
     WINPLAT_CLASS_CREATOR m_pfn;
-    std::atomic<ULONG> m_ref{0};
 };
 
 WINPLAT_CLASS_CREATOR FindBuiltin(REFCLSID rclsid) {

@@ -8,6 +8,7 @@
 #include <winplat/sapi.h>
 #include <winplat/utf.h>
 
+#include "com/unknown_object.h"
 #include "speech/speech_engine.h"
 
 namespace winplat::speech {
@@ -18,31 +19,11 @@ constexpr LONG kMinRate = -10;
 constexpr LONG kMaxRate = 10;
 constexpr USHORT kMaxVolume = 100;
 
-class SpVoice final : public ISpVoice {
+class SpVoice final : public winplat::UnknownObject<ISpVoice, IID_ISpVoice> {
 public:
     explicit SpVoice(ULONG voice) : m_voice(voice) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ISpVoice) {
-            *ppv = static_cast<ISpVoice*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --m_ref;
-        if (left == 0) {
-            // What the voice has not spoken yet goes with it.
-            SpeechEngine::Instance().CloseVoice(m_voice);
-            delete this;
-        }
-        return left;
-    }
+    // What the voice has not spoken yet goes with it.
+    ~SpVoice() override { SpeechEngine::Instance().CloseVoice(m_voice); }
 
     HRESULT STDMETHODCALLTYPE SetRate(LONG RateAdjust) override {
         if (RateAdjust < kMinRate || RateAdjust > kMaxRate)
@@ -119,7 +100,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> m_ref{0};
     const ULONG m_voice;
     std::atomic<LONG> m_rate{0};
     std::atomic<USHORT> m_volume{kMaxVolume};
