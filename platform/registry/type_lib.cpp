@@ -23,6 +23,7 @@
 #include <winplat/oleauto.h>
 #include <winplat/winbase.h>
 
+#include "com/unknown_object.h"
 #include "ansi.h"
 #include "store.h"
 
@@ -218,28 +219,9 @@ BSTR MakeBstr(const std::string& utf8) {
     return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public winplat::UnknownObject<ITypeLib, IID_ITypeLib, kIidTypeLibDescription> {
 public:
     explicit TypeLib(LibraryDescription lib) : m_lib(std::move(lib)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib || riid == kIidTypeLibDescription) {
-            *ppv = static_cast<ITypeLib*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --m_ref;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** ppTLibAttr) override {
         if (!ppTLibAttr)
@@ -284,9 +266,6 @@ public:
     const LibraryDescription& Description() const { return m_lib; }
 
 private:
-    ~TypeLib() = default;
-
-    std::atomic<ULONG> m_ref{1};
     LibraryDescription m_lib;
 };
 
@@ -371,8 +350,7 @@ WINPLAT_API HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** 
     std::string error;
     if (!ParseLibrary(text, lib, error))
         return TYPE_E_INVDATAREAD;
-    winplat::ComPtr<ITypeLib> typeLib;
-    typeLib.Attach(new (std::nothrow) TypeLib(std::move(lib)));
+    winplat::ComPtr<ITypeLib> typeLib(new (std::nothrow) TypeLib(std::move(lib)));
     if (!typeLib)
         return E_OUTOFMEMORY;
     if (regkind == REGKIND_REGISTER) {
