@@ -103,10 +103,11 @@ printf '[TextSpeech\\Front desk]\r\nCLSID={44440FAF-3359-11D5-8075-00E0295E9283}
 echo "Instance file \"$instance\":"
 tr -d '\r' <"$instance" | sed 's/^/    /'
 # Without a sound device each alert becomes a WAV file in the speech spool folder.
+xdg=${XDG_DATA_HOME:-}
 if [ -n "${SENTREL_SPEECH_SPOOL:-}" ]; then
   spool=$SENTREL_SPEECH_SPOOL
-elif [ "${XDG_DATA_HOME:-}" != "${XDG_DATA_HOME#/}" ]; then
-  spool=$XDG_DATA_HOME/sentrel/speech
+elif [ "${xdg#/}" != "$xdg" ]; then
+  spool=$xdg/sentrel/speech
 else
   spool=$HOME/.local/share/sentrel/speech
 fi
