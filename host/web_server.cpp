@@ -23,6 +23,7 @@
 #include <httplib.h>
 
 #include "host.h"
+#include "html_page.h"
 #include "notify_host.h"
 #include "web_plugin.h"
 
@@ -79,30 +80,6 @@ private:
     std::thread m_thread;
 };
 
-// Text for the host's own pages.
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out += "&quot;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string UrlEncode(const std::string& text) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
@@ -135,7 +112,7 @@ std::string DecodedField(const std::string& form, const std::string& name) {
 std::string HostPage(const std::string& title, const std::string& body) {
     return "<HTML><HEAD><TITLE>Sentrel</TITLE><META charset=\"utf-8\"></HEAD><BODY "
            "bgcolor=\"#ffffff\"><H2>" +
-           Escape(title) + "</H2>\r\n" + body +
+           HtmlEscape(title) + "</H2>\r\n" + body +
            "<HR><A href=\"/_maincfgreg.cgi\">Notifications</A> | <A href=\"/_top.cgi\">Top "
            "view</A>\r\n</BODY></HTML>\r\n";
 }
@@ -219,9 +196,9 @@ public:
 private:
     static void Error(httplib::Response& res, int status, const std::string& title,
                       const std::string& detail, const std::string& log = {}) {
-        std::string body = "<P id=\"failure\">" + Escape(detail) + "</P>\r\n";
+        std::string body = "<P id=\"failure\">" + HtmlEscape(detail) + "</P>\r\n";
         if (!log.empty())
-            body += "<P>What the plug-in logged:</P><PRE id=\"log\">" + Escape(log) + "</PRE>\r\n";
+            body += "<P>What the plug-in logged:</P><PRE id=\"log\">" + HtmlEscape(log) + "</PRE>\r\n";
         res.status = status;
         res.set_content(HostPage(title, body), "text/html; charset=utf-8");
     }
@@ -260,22 +237,22 @@ private:
         std::string body = m_apartment.Run([this] {
             std::vector<NotificationType> types = ListNotificationTypes();
             std::vector<Instance> instances = Instances(types);
-            std::string html = "<P>Directory: <CODE>" + Escape(m_posixDir) +
+            std::string html = "<P>Directory: <CODE>" + HtmlEscape(m_posixDir) +
                                "</CODE></P>\r\n<TABLE BORDER=1 CELLPADDING=3 CELLSPACING=0 "
                                "id=\"instances\"><TR><TH>Instance</TH><TH>Type</TH></TR>\r\n";
             for (const Instance& i : instances) {
                 std::string type = i.pType ? i.pType->displayName : "unknown";
-                std::string name = Escape(i.name);
+                std::string name = HtmlEscape(i.name);
                 if (i.pType && HasWebConfiguration(*i.pType))
                     name = "<A href=\"/_editnotify.cgi?name=" + UrlEncode(i.name) + "\">" + name +
                            "</A>";
-                html += "<TR><TD>" + name + "</TD><TD>" + Escape(type) + "</TD></TR>\r\n";
+                html += "<TR><TD>" + name + "</TD><TD>" + HtmlEscape(type) + "</TD></TR>\r\n";
             }
             html += "</TABLE>\r\n<H3>New notification</H3>\r\n<UL id=\"new\">\r\n";
             for (const NotificationType& t : types)
                 if (HasWebConfiguration(t))
                     html += "<LI><A href=\"/_newnotify.cgi?type=" + UrlEncode(t.subkey) +
-                            "\">New " + Escape(t.displayName) + " notification</A></LI>\r\n";
+                            "\">New " + HtmlEscape(t.displayName) + " notification</A></LI>\r\n";
             return html + "</UL>\r\n";
         });
         res.set_content(HostPage("Notifications", body), "text/html; charset=utf-8");
@@ -287,7 +264,7 @@ private:
             return Instances(types).size();
         });
         res.set_content(HostPage("Sentrel", "<P>Notification directory <CODE>" +
-                                                Escape(m_posixDir) +
+                                                HtmlEscape(m_posixDir) +
                                                 "</CODE>: " + std::to_string(count) +
                                                 " notification(s).</P>\r\n"),
                         "text/html; charset=utf-8");

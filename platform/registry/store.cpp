@@ -15,12 +15,13 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <winplat/winbase.h>
+
+#include "system/system_internal.h"
 
 namespace winplat::registry {
 
@@ -129,22 +130,8 @@ std::string PosixPath(const std::string& path) {
 }
 
 std::string DefaultPath() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/sentrel/registry.reg";
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && *env) {
-        home = env;
-    } else {
-        struct passwd pw;
-        struct passwd* found = nullptr;
-        char buffer[4096];
-        if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found)
-            home = found->pw_dir;
-    }
-    if (home.empty())
-        return {};
-    return home + "/.local/share/sentrel/registry.reg";
+    std::string folder = UserDataFolder();
+    return folder.empty() ? folder : folder + "/registry.reg";
 }
 
 std::string Folder(const std::string& path) {

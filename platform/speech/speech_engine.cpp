@@ -1,6 +1,5 @@
 #include "speech/speech_engine.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +15,7 @@
 
 #include "speech/speech_libraries.h"
 #include "speech/wav_file.h"
+#include "system/system_internal.h"
 
 namespace winplat::speech {
 
@@ -26,22 +26,8 @@ constexpr int kSlowestWordsPerMinute = 80; // espeak-ng's slowest speed
 constexpr int kBufferMilliseconds = 100;   // samples arrive in pieces of this length
 
 std::string DefaultSpoolFolder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/sentrel/speech";
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && *env) {
-        home = env;
-    } else {
-        struct passwd pw;
-        struct passwd* found = nullptr;
-        char buffer[4096];
-        if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found)
-            home = found->pw_dir;
-    }
-    if (home.empty())
-        return "/tmp/sentrel-speech-" + std::to_string(getuid());
-    return home + "/.local/share/sentrel/speech";
+    std::string folder = UserDataFolder();
+    return folder.empty() ? "/tmp/sentrel-speech-" + std::to_string(getuid()) : folder + "/speech";
 }
 
 bool HasSomethingToSay(const std::string& text) {

@@ -1,4 +1,5 @@
-// Local memory, the millisecond counter and the computer name.
+// Local memory, the millisecond counter, the computer name and the user's data folder.
+#include <pwd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -6,6 +7,29 @@
 #include <cstring>
 
 #include <winplat/winbase.h>
+
+#include "system/system_internal.h"
+
+namespace winplat {
+
+std::string UserDataFolder() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/sentrel";
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && *env) {
+        home = env;
+    } else {
+        struct passwd pw;
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found)
+            home = found->pw_dir;
+    }
+    return home.empty() ? std::string() : home + "/.local/share/sentrel";
+}
+
+} // namespace winplat
 
 WINPLAT_API HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
     void* p = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, uBytes ? uBytes : 1)
