@@ -156,8 +156,7 @@ void TTSNotification::LogLine(BSTR bstrPath, const char* pszText) {
     if (!m_pHost)
         return;
     Log(std::u16string(bstrPath ? bstrPath : u"", SysStringLen(bstrPath)));
-    winplat::Bstr text = winplat::Bstr::Adopt(sentrel::BstrFromAnsi(pszText));
-    m_pHost->WriteLog(1, text.Get());
+    sentrel::WriteLogText(m_pHost, pszText);
     Log(u"\r\n");
 }
 
@@ -187,8 +186,7 @@ HRESULT TTSNotification::Initialize(IUnknown* pSentrelUnk) {
     char second[255];
     LoadResourceText(IDS_SAPI_ERROR_1, first, sizeof first);
     LoadResourceText(IDS_SAPI_ERROR_2, second, sizeof second);
-    winplat::Bstr text = winplat::Bstr::Adopt(sentrel::BstrFromAnsi(std::string(first) + second));
-    m_pHost->WriteLog(1, text.Get());
+    sentrel::WriteLogText(m_pHost, std::string(first) + second);
     m_pHost->Release();
     m_pHost = nullptr;
     return E_FAIL;

@@ -26,12 +26,8 @@ constexpr char kBackUpFailed[] =
 
 // One log line in three pieces: the path, the text, the line end.
 void LogFailure(ISentrelNotifyHost* pHost, const std::string& strPath, const char* szText) {
-    if (!pHost)
-        return;
-    for (const std::string& piece : {strPath, std::string(szText), std::string("\r\n")}) {
-        winplat::Bstr text = winplat::Bstr::Adopt(BstrFromAnsi(piece));
-        pHost->WriteLog(1, text.Get());
-    }
+    for (const std::string& piece : {strPath, std::string(szText), std::string("\r\n")})
+        WriteLogText(pHost, piece);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <winplat/comptr.h>
 #include <winplat/winnls.h>
 
 namespace sentrel {
@@ -24,6 +25,13 @@ BSTR BstrFromAnsi(const std::string& text) {
     if (bstr && n > 0)
         MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bstr, n);
     return bstr;
+}
+
+void WriteLogText(ISentrelNotifyHost* pHost, const std::string& text) {
+    if (!pHost)
+        return;
+    winplat::Bstr bstr = winplat::Bstr::Adopt(BstrFromAnsi(text));
+    pHost->WriteLog(1, bstr.Get());
 }
 
 } // namespace sentrel

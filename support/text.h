@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include <sentrel/notification.h>
 #include <winplat/objbase.h>
 
 namespace sentrel {
@@ -13,5 +14,7 @@ std::string AnsiFromBstr(BSTR bstr);
 std::string AnsiFromWide(const OLECHAR* pText, size_t cch);
 // A newly allocated BSTR holding the ANSI text; the caller owns it.
 BSTR BstrFromAnsi(const std::string& text);
+// One WriteLog call at level 1 with the ANSI text; nothing when pHost is null.
+void WriteLogText(ISentrelNotifyHost* pHost, const std::string& text);
 
 } // namespace sentrel

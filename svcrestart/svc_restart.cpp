@@ -261,11 +261,8 @@ HRESULT SvcRestart::SaveRestartInstance(BSTR bstrPath, const std::string& strHos
     doc.SetValue(strSection.c_str(), "Service", strService.c_str());
     doc.SetValue(strSection.c_str(), "Command", strCommand.c_str());
     if (!doc.Save(strPath.c_str())) {
-        if (m_pHost) {
-            winplat::Bstr text = winplat::Bstr::Adopt(sentrel::BstrFromAnsi(
-                strPath + " Service Restart Notification - Failed saving file.\r\n"));
-            m_pHost->WriteLog(1, text.Get());
-        }
+        sentrel::WriteLogText(m_pHost,
+                              strPath + " Service Restart Notification - Failed saving file.\r\n");
         return E_FAIL;
     }
     return S_OK;

@@ -76,12 +76,7 @@ SysLog::SysLog() : m_socket(INVALID_SOCKET) {}
 
 SysLog::~SysLog() { UnInitialize(); }
 
-void SysLog::Log(const std::string& strText) {
-    if (!m_pHost)
-        return;
-    winplat::Bstr text = winplat::Bstr::Adopt(sentrel::BstrFromAnsi(strText));
-    m_pHost->WriteLog(1, text.Get());
-}
+void SysLog::Log(const std::string& strText) { sentrel::WriteLogText(m_pHost, strText); }
 
 HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     if (m_bInitialized)
