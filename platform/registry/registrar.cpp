@@ -309,16 +309,6 @@ private:
         return true;
     }
 
-    static int HexDigit(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     // Decimal, or hexadecimal after 0x.
     static bool ParseNumber(const std::string& text, DWORD& out) {
         uint64_t value = 0;

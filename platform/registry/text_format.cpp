@@ -47,16 +47,6 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return true;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // 1 to 8 hex digits, nothing else.
 bool ParseHex32(std::string_view s, DWORD& out) {
     if (s.empty() || s.size() > 8)

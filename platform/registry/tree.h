@@ -89,4 +89,15 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool withTerminator);
 std::u16string BytesToUtf16(const std::vector<BYTE>& data);
 
+// The value of a hexadecimal digit, or -1.
+constexpr int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 } // namespace winplat::registry

@@ -21,6 +21,7 @@
 
 #include <winplat/comptr.h>
 #include <winplat/oleauto.h>
+#include <winplat/utf.h>
 #include <winplat/winbase.h>
 
 #include "com/unknown_object.h"
@@ -56,48 +57,15 @@ struct LibraryDescription {
     std::vector<TypeDescription> types;
 };
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+// The braced text form of a GUID, both ways.
 bool ParseGuid(std::string_view text, GUID& guid) {
-    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
-        return false;
-    BYTE bytes[16];
-    size_t pos = 1;
-    int n = 0;
-    for (int group : {4, 2, 2, 2, 6}) {
-        for (int i = 0; i < group; ++i, pos += 2) {
-            int hi = HexDigit(text[pos]), lo = HexDigit(text[pos + 1]);
-            if (hi < 0 || lo < 0)
-                return false;
-            bytes[n++] = static_cast<BYTE>(hi << 4 | lo);
-        }
-        if (pos < 37 && text[pos++] != '-')
-            return false;
-    }
-    if (pos != 37)
-        return false;
-    guid.Data1 = DWORD(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
-    guid.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
-    std::memcpy(guid.Data4, bytes + 8, 8);
-    return true;
+    return IIDFromString(winplat::Utf16FromUtf8(text).c_str(), &guid) == S_OK;
 }
 
 std::string GuidText(const GUID& g) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
+    OLECHAR text[GUID_STRING_CHARS + 1];
+    StringFromGUID2(g, text, GUID_STRING_CHARS + 1);
+    return winplat::Utf8FromUtf16(text);
 }
 
 std::string VersionText(WORD major, WORD minor) {
