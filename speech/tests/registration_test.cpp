@@ -31,30 +31,11 @@ constexpr char kLibKey[] = "TypeLib\\{44440FA1-3359-11D5-8075-00E0295E9283}";
 constexpr char kListKey[] = "Software\\Calvaro\\Sentrel\\Notification";
 constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\TextSpeech";
 
-class ParlanzaModule : public ::testing::Test {
+class ParlanzaModule : public testkit::PluginModuleTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-        m_module = LoadLibraryA(testkit::PluginPath("parlanza").c_str());
-        ASSERT_NE(m_module, nullptr);
-    }
-    void TearDown() override {
-        FreeLibrary(m_module);
-        CoUninitialize();
-    }
-    HRESULT Call(const char* name) {
-        auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(m_module, name));
-        EXPECT_NE(pfn, nullptr) << name;
-        return pfn ? pfn() : E_FAIL;
-    }
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-        auto pfn =
-            reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(m_module, "DllGetClassObject"));
-        return pfn(clsid, iid, ppv);
-    }
-    testkit::ScopedRegistry registry;
+    ParlanzaModule() : PluginModuleTest("parlanza") {}
+
     testkit::SpeechSpool spool;
-    HMODULE m_module = nullptr;
 };
 
 TEST_F(ParlanzaModule, RegistersClassProgIdsTypeLibraryAndNotificationEntry) {

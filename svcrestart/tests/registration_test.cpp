@@ -24,24 +24,9 @@ constexpr char kLibKey[] = "TypeLib\\{5FFCE885-51F3-4CC5-8A93-521A9842BBA4}";
 constexpr char kInterfaceKey[] = "Interface\\{5512E7A0-8B31-11D4-803D-0001025EB176}";
 constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\ServiceRestart";
 
-class RevocetModule : public ::testing::Test {
+class RevocetModule : public testkit::PluginModuleTest {
 protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        m_module = LoadLibraryA(testkit::PluginPath("revocet").c_str());
-        ASSERT_NE(m_module, nullptr);
-    }
-    void TearDown() override {
-        FreeLibrary(m_module);
-        CoUninitialize();
-    }
-    HRESULT Call(const char* name) {
-        auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(m_module, name));
-        EXPECT_NE(pfn, nullptr) << name;
-        return pfn ? pfn() : E_FAIL;
-    }
-    testkit::ScopedRegistry registry;
-    HMODULE m_module = nullptr;
+    RevocetModule() : PluginModuleTest("revocet") {}
 };
 
 TEST_F(RevocetModule, RegistersClassProgrammableTypeLibraryAndNotificationEntry) {

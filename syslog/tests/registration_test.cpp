@@ -24,29 +24,9 @@ constexpr char kClassKey[] = "CLSID\\{C89F80D2-B3F1-11D4-804A-0001025EB176}";
 constexpr char kLibKey[] = "TypeLib\\{C89F80C3-B3F1-11D4-804A-0001025EB176}";
 constexpr char kEntryKey[] = "Software\\Calvaro\\Sentrel\\Notification\\SysLog";
 
-class TellumoModule : public ::testing::Test {
+class TellumoModule : public testkit::PluginModuleTest {
 protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        m_module = LoadLibraryA(testkit::PluginPath("tellumo").c_str());
-        ASSERT_NE(m_module, nullptr);
-    }
-    void TearDown() override {
-        FreeLibrary(m_module);
-        CoUninitialize();
-    }
-    HRESULT Call(const char* name) {
-        auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(m_module, name));
-        EXPECT_NE(pfn, nullptr) << name;
-        return pfn ? pfn() : E_FAIL;
-    }
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
-        auto pfn = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(m_module, "DllGetClassObject"));
-        return pfn(clsid, iid, ppv);
-    }
-
-    testkit::ScopedRegistry registry;
-    HMODULE m_module = nullptr;
+    TellumoModule() : PluginModuleTest("tellumo") {}
 };
 
 TEST_F(TellumoModule, RegistersClassProgIdsTypeLibraryAndNotificationEntry) {

@@ -1,5 +1,7 @@
 #include "registry_probe.h"
 
+#include <winplat/winbase.h>
+
 
 namespace testkit {
 
@@ -45,6 +47,29 @@ bool CreateHostKeys() {
         return false;
     RegCloseKey(h);
     return true;
+}
+
+void PluginModuleTest::SetUp() {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    m_module = LoadLibraryA(PluginPath(m_name).c_str());
+    ASSERT_NE(m_module, nullptr) << PluginPath(m_name);
+}
+
+void PluginModuleTest::TearDown() {
+    if (m_module)
+        FreeLibrary(m_module);
+    CoUninitialize();
+}
+
+HRESULT PluginModuleTest::Call(const char* exportName) {
+    auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(m_module, exportName));
+    EXPECT_NE(pfn, nullptr) << exportName;
+    return pfn ? pfn() : E_FAIL;
+}
+
+HRESULT PluginModuleTest::GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) {
+    auto pfn = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(m_module, "DllGetClassObject"));
+    return pfn ? pfn(clsid, iid, ppv) : E_FAIL;
 }
 
 } // namespace testkit
