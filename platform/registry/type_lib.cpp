@@ -370,8 +370,10 @@ WINPLAT_API HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOL
         };
         set(versionKey, "", description);
         set(below(versionKey, {"FLAGS"}), "", std::to_string(lib.wLibFlags));
-        // The locale key is "0": the one library serves every locale.
-        set(below(versionKey, {"0", "win32"}), "", path);
+        // The locale key is the library's LCID in hexadecimal ("409" for 1033, "0" for neutral).
+        char locale[16];
+        std::snprintf(locale, sizeof locale, "%x", static_cast<unsigned>(lib.lcid));
+        set(below(versionKey, {locale, "win32"}), "", path);
         set(below(versionKey, {"HELPDIR"}), "", helpDir);
         for (const auto& [iid, interfaceName] : interfaces) {
             KeyPath key = {"Interface", iid};

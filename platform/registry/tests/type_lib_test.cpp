@@ -114,9 +114,9 @@ TEST_F(TypeLibrary, RegistersTheLibraryAndItsInterfaces) {
                      std::string("TypeLib\\") + kLib,
                      v,
                      v + "|@=sz:Registry Test 1.10 Type Library",
-                     v + "\\0",
-                     v + "\\0\\win32",
-                     v + "\\0\\win32|@=sz:" + ModulePath(),
+                     v + "\\409", // the library's locale, 1033
+                     v + "\\409\\win32",
+                     v + "\\409\\win32|@=sz:" + ModulePath(),
                      v + "\\FLAGS",
                      v + "\\FLAGS|@=sz:0",
                      v + "\\HELPDIR",
