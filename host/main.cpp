@@ -30,8 +30,9 @@ constexpr char kUsage[] =
     "                                apply a posted form TEXT as it is\n"
     "\n"
     "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
-    "$XDG_DATA_HOME/sentrel/registry.reg. Exit status: 0 success, 1 the plug-in\n"
-    "reported a failure (its HRESULT on standard error), 2 bad usage or setup.\n";
+    "$XDG_DATA_HOME/sentrel/registry.reg (~/.local/share/sentrel/registry.reg).\n"
+    "Exit status: 0 success, 1 the plug-in reported a failure (its HRESULT on\n"
+    "standard error), 2 bad usage or setup.\n";
 
 } // namespace
 
