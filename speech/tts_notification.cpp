@@ -161,8 +161,7 @@ void TTSNotification::LogLine(BSTR bstrPath, const char* pszText) {
 }
 
 HRESULT TTSNotification::InterfaceSupportsErrorInfo(REFIID riid) {
-    return riid == IID_ISentrelNotification || riid == IID_ISentrelNotificationConfig ? S_OK
-                                                                                      : S_FALSE;
+    return sentrel::NotifierSupportsErrorInfo(riid);
 }
 
 HRESULT TTSNotification::Initialize(IUnknown* pSentrelUnk) {

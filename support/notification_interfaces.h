@@ -15,4 +15,12 @@ template <> struct InterfaceId<ISentrelNotificationConfig> {
 template <> struct InterfaceId<ISentrelNotificationWeb> {
     static constexpr const IID& value = IID_ISentrelNotificationWeb;
 };
+
+// What InterfaceSupportsErrorInfo answers for a notifier: S_OK for the alert and the desktop
+// configuration interfaces, S_FALSE for every other.
+inline HRESULT NotifierSupportsErrorInfo(REFIID riid) {
+    return riid == IID_ISentrelNotification || riid == IID_ISentrelNotificationConfig ? S_OK
+                                                                                      : S_FALSE;
+}
+
 } // namespace sentrel

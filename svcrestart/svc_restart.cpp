@@ -109,8 +109,7 @@ SvcRestart::~SvcRestart() {
 }
 
 HRESULT SvcRestart::InterfaceSupportsErrorInfo(REFIID riid) {
-    return riid == IID_ISentrelNotification || riid == IID_ISentrelNotificationConfig ? S_OK
-                                                                                      : S_FALSE;
+    return sentrel::NotifierSupportsErrorInfo(riid);
 }
 
 HRESULT SvcRestart::Initialize(IUnknown* pSentrelUnk) {

@@ -126,14 +126,6 @@ std::string SpeechFile(const std::string& name, int rate, int volume,
     return file + "NO_OF_MESSAGE_LINES=" + std::to_string(lines.size()) + "\r\n";
 }
 
-std::vector<std::string> Listing(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class SpeechWeb : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -264,7 +256,7 @@ TEST_F(SpeechWeb, FormsAreWrittenAsPosted) {
         ASSERT_EQ(Apply(c.form), S_OK) << c.form;
         EXPECT_EQ(testkit::ReadFile(notify / c.name), c.file) << c.form;
     }
-    EXPECT_EQ(Listing(notify), (std::vector<std::string>{"Big", "Cut", "Hall", "Lobby"}));
+    EXPECT_EQ(testkit::Listing(notify), (std::vector<std::string>{"Big", "Cut", "Hall", "Lobby"}));
 }
 
 TEST_F(SpeechWeb, NameThatLeavesTheDirectoryWritesNothing) {
@@ -279,8 +271,8 @@ TEST_F(SpeechWeb, NameThatLeavesTheDirectoryWritesNothing) {
             << name;
     }
     EXPECT_EQ(Apply("origname=/&speakrate=1"), E_FAIL);
-    EXPECT_TRUE(Listing(notify).empty());
-    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"notify"});
+    EXPECT_TRUE(testkit::Listing(notify).empty());
+    EXPECT_EQ(testkit::Listing(dir.path()), std::vector<std::string>{"notify"});
 }
 
 TEST_F(SpeechWeb, NewFormNeverReplacesAnExistingInstance) {

@@ -98,14 +98,6 @@ std::string SyslogFile(const std::string& name, const std::string& address,
            "\r\nMessage=" + message + "\r\nPort=" + port + "\r\n";
 }
 
-std::vector<std::string> Listing(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class SysLogWeb : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -259,7 +251,7 @@ TEST_F(SysLogWeb, EditFormRewritesTheInstanceUnderItsName) {
               SyslogFile("Router", "10.0.0.6", "new text", "1514"));
     ASSERT_EQ(Apply("origname=Syslog/Router&instancename=Ignored&message=again"), S_OK);
     EXPECT_EQ(testkit::ReadFile(notify / "Router"), SyslogFile("Router", "", "again", "0"));
-    EXPECT_EQ(Listing(notify), std::vector<std::string>{"Router"});
+    EXPECT_EQ(testkit::Listing(notify), std::vector<std::string>{"Router"});
 }
 
 TEST_F(SysLogWeb, NameThatLeavesTheDirectoryWritesNothing) {
@@ -287,8 +279,8 @@ TEST_F(SysLogWeb, NameThatLeavesTheDirectoryWritesNothing) {
                                             " Syslog Notification - Failed saving file.", "\r\n"}))
             << form;
     }
-    EXPECT_EQ(Listing(notify), std::vector<std::string>{"..%2Fx"});
-    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"notify"});
+    EXPECT_EQ(testkit::Listing(notify), std::vector<std::string>{"..%2Fx"});
+    EXPECT_EQ(testkit::Listing(dir.path()), std::vector<std::string>{"notify"});
 }
 
 TEST_F(SysLogWeb, NewFormNeverReplacesAnExistingInstance) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testkit {
 
@@ -32,6 +33,8 @@ private:
 std::string ZPath(const std::filesystem::path& posix);
 
 std::string ReadFile(const std::filesystem::path& path);
+// The names in a directory, sorted.
+std::vector<std::string> Listing(const std::filesystem::path& dir);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Points the platform at a registry file of its own for the life of the object.
