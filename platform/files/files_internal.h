@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <sys/types.h>
 
 #include <winplat/windef.h>
 
@@ -20,5 +22,11 @@ BOOL FailFromErrno(const std::string& posixPath);
 // Windows keeps a file with its read-only attribute from being replaced or deleted;
 // here that attribute is the owner's missing write permission.
 bool IsReadOnlyMode(unsigned mode);
+
+// Replaces the file at posixPath with text: a temporary file in the same folder, synced
+// and renamed over it, so that the file always holds either the old or the new text, even
+// after a crash. mode: the permissions of the new file. False (errno set) on failure, and
+// the old file stays as it was.
+bool ReplaceFileAtomically(const std::string& posixPath, std::string_view text, mode_t mode);
 
 } // namespace winplat::files

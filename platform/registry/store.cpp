@@ -21,6 +21,7 @@
 
 #include <winplat/winbase.h>
 
+#include "files/files_internal.h"
 #include "system/system_internal.h"
 
 namespace winplat::registry {
@@ -148,43 +149,6 @@ bool MakeFolders(const std::string& folder) {
     return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file with text: a temporary file in the same folder, synced and renamed
-// over it, so that the file is always either the old or the new text.
-bool Commit(const std::string& path, const std::string& text, mode_t mode) {
-    std::string folder = Folder(path);
-    std::string temp = folder + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    if (ok)
-        ok = rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
-    return true;
-}
-
 class Store {
 public:
     LONG Read(const std::function<LONG(const Tree&)>& fn) {
@@ -234,7 +198,7 @@ public:
                     m_valid = false; // drop the half-made change; the next call re-reads
                 return rc;
             }
-            if (!Commit(path, FormatRegistryText(m_tree), m_mode)) {
+            if (!files::ReplaceFileAtomically(path, FormatRegistryText(m_tree), m_mode)) {
                 m_valid = false;
                 return ERROR_CANTWRITE;
             }

@@ -12,11 +12,13 @@
 #include <sstream>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <winplat/winsvc.h>
 
 #include "backend.h"
+#include "files/files_internal.h"
 
 namespace winplat::scm {
 namespace {
@@ -108,21 +110,12 @@ public:
     }
 
     bool Save(const std::string& path) const {
-        std::string temp = path + ".XXXXXX";
-        int fd = mkstemp(temp.data());
-        if (fd < 0)
-            return false;
         std::string text;
         for (const Line& line : m_lines)
             text += line.raw + "\n";
-        bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        ok = fsync(fd) == 0 && ok;
-        close(fd);
-        if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-            unlink(temp.c_str());
-            return false;
-        }
-        return true;
+        struct stat st;
+        mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+        return files::ReplaceFileAtomically(path, text, mode);
     }
 
 private:
