@@ -30,6 +30,14 @@ WINPLAT_API DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessag
 WINPLAT_API HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 WINPLAT_API HLOCAL LocalFree(HLOCAL hMem);
 
+// Reference counts: atomic, returning the new value.
+inline LONG InterlockedIncrement(LONG volatile* lpAddend) {
+    return __atomic_add_fetch(lpAddend, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* lpAddend) {
+    return __atomic_sub_fetch(lpAddend, 1, __ATOMIC_SEQ_CST);
+}
+
 // Milliseconds since an arbitrary start, wrapping after about 49.7 days.
 WINPLAT_API DWORD GetTickCount(void);
 WINPLAT_API void Sleep(DWORD dwMilliseconds);
@@ -99,3 +107,24 @@ WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT
 WINPLAT_API BOOL WinplatToPosixPath(LPCSTR lpPath, LPSTR lpBuffer, DWORD nSize);
 // Turns an absolute POSIX path into its Z:\ form; a relative one only gets "\" separators.
 WINPLAT_API BOOL WinplatFromPosixPath(LPCSTR lpPosix, LPSTR lpBuffer, DWORD nSize);
+
+// Private profile (INI) files. Section and key names match without regard to case and
+// without their surrounding blanks; a value loses the blanks around it and one pair of
+// matching quotes. A missing file, section or key gives the default (without its trailing
+// blanks). A value longer than the buffer is cut to nSize - 1 bytes (at a character
+// boundary) and that length returned. A null lpAppName lists the section names, a null
+// lpKeyName the keys of the section, each zero-terminated, with a final zero.
+WINPLAT_API DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                                           LPSTR lpReturnedString, DWORD nSize,
+                                           LPCSTR lpFileName);
+// The value as a number: optional sign, decimal digits (or 0x, 0o, 0b and digits of that
+// base) up to the first other character; no digits give 0; a missing or empty value
+// gives nDefault.
+WINPLAT_API UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
+                                       LPCSTR lpFileName);
+// Sets the key, creating file, section and key as needed; a null lpString deletes the key,
+// a null lpKeyName the whole section. Every other line of the file stays as it was; the
+// file is replaced atomically. Names or values that would not read back as written (line
+// breaks, "]" in a section name, "=" in a key name) fail with ERROR_INVALID_PARAMETER.
+WINPLAT_API BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
+                                            LPCSTR lpFileName);
