@@ -28,11 +28,15 @@ constexpr char kUsage[] =
     "  page edit TYPE PATH           print the plug-in's page for editing PATH\n"
     "  apply TYPE --dir DIR --form TEXT\n"
     "                                apply a posted form TEXT as it is\n"
+    "  plugins                       list the host's plug-ins with their type names\n"
+    "  check --profile FILE --section NAME --address ADDR\n"
+    "                                run the service check of section NAME of the\n"
+    "                                profile FILE on the machine ADDR\n"
     "\n"
     "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
     "$XDG_DATA_HOME/sentrel/registry.reg (~/.local/share/sentrel/registry.reg).\n"
     "Exit status: 0 success, 1 the plug-in reported a failure (its HRESULT on\n"
-    "standard error), 2 bad usage or setup.\n";
+    "standard error; for check, a result other than 0), 2 bad usage or setup.\n";
 
 } // namespace
 
@@ -78,6 +82,10 @@ int main(int argc, char** argv) {
             status = host::CommandPage(args);
         else if (command == "apply")
             status = host::CommandApply(args);
+        else if (command == "plugins")
+            status = host::CommandPlugins(args);
+        else if (command == "check")
+            status = host::CommandCheck(args);
         else
             throw host::UsageError("unknown command " + command + " (see sentrel --help)");
         std::fflush(stdout);
