@@ -11,6 +11,7 @@
 #include <winplat/winsvc.h>
 
 #include "backend.h"
+#include "system/handle_table.h"
 
 namespace winplat::scm {
 namespace {
@@ -28,34 +29,10 @@ struct ServiceObject {
 
 using HandleObject = std::variant<ManagerObject, ServiceObject>;
 
-// Handles are numbers that are never dereferenced, so a stale or made-up handle is
-// refused with ERROR_INVALID_HANDLE instead of being followed.
-class HandleTable {
-public:
-    SC_HANDLE Add(HandleObject object) {
-        std::lock_guard lock(m_mutex);
-        m_next += 8;
-        m_objects.emplace(m_next, std::make_shared<HandleObject>(std::move(object)));
-        return reinterpret_cast<SC_HANDLE>(m_next);
-    }
-    std::shared_ptr<HandleObject> Find(SC_HANDLE handle) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_objects.find(reinterpret_cast<uintptr_t>(handle));
-        return it == m_objects.end() ? nullptr : it->second;
-    }
-    bool Remove(SC_HANDLE handle) {
-        std::lock_guard lock(m_mutex);
-        return m_objects.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
-    }
-
-private:
-    std::mutex m_mutex;
-    uintptr_t m_next = 0x5C0000;
-    std::unordered_map<uintptr_t, std::shared_ptr<HandleObject>> m_objects;
-};
+using HandleTable = winplat::HandleTable<SC_HANDLE, HandleObject>;
 
 HandleTable& Handles() {
-    static HandleTable table;
+    static HandleTable table(0x5C0008, 8);
     return table;
 }
 

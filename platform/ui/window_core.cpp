@@ -1,5 +1,5 @@
 // Window classes, window handles and SendMessageA: what a window is before it shows
-// anything. The handle table maps numbers to windows; a number is never reused.
+// anything.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -8,6 +8,8 @@
 
 #include <winplat/winbase.h>
 #include <winplat/winuser.h>
+
+#include "system/handle_table.h"
 
 namespace {
 
@@ -38,32 +40,23 @@ public:
         return m_classes.erase(name) != 0;
     }
     HWND Create(const std::string& className, HWND parent) {
-        std::lock_guard lock(m_mutex);
-        auto cls = m_classes.find(className);
-        if (cls == m_classes.end())
-            return nullptr;
-        m_next += 4;
-        auto window = std::make_shared<Window>();
-        window->proc = cls->second;
-        window->parent = parent;
-        m_windows[m_next] = window;
-        return reinterpret_cast<HWND>(m_next);
+        WNDPROC proc = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            auto cls = m_classes.find(className);
+            if (cls == m_classes.end())
+                return nullptr;
+            proc = cls->second;
+        }
+        return m_windows.Add(Window{proc, 0, parent, false});
     }
-    std::shared_ptr<Window> Find(HWND hWnd) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_windows.find(reinterpret_cast<uintptr_t>(hWnd));
-        return it == m_windows.end() ? nullptr : it->second;
-    }
-    void Remove(HWND hWnd) {
-        std::lock_guard lock(m_mutex);
-        m_windows.erase(reinterpret_cast<uintptr_t>(hWnd));
-    }
+    std::shared_ptr<Window> Find(HWND hWnd) { return m_windows.Find(hWnd); }
+    void Remove(HWND hWnd) { m_windows.Remove(hWnd); }
 
 private:
     std::mutex m_mutex;
     std::map<std::string, WNDPROC, NoCase> m_classes;
-    std::map<uintptr_t, std::shared_ptr<Window>> m_windows;
-    uintptr_t m_next = 0x10000;
+    winplat::HandleTable<HWND, Window> m_windows{0x10004, 4};
 };
 
 Windows& TheWindows() {
