@@ -51,8 +51,9 @@ private:
         if (uMsg == SENTREL_WM_LOG_LINE && self) {
             EXPECT_EQ(wParam, 0u);
             self->lines.emplace_back(reinterpret_cast<const char*>(lParam));
+            return 0;
         }
-        return 0;
+        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
     }
     HWND m_hWnd = nullptr;
 };
