@@ -233,7 +233,8 @@ size_t FitLength(std::string_view text, size_t room) {
 // Copies a value: cut to the buffer, always terminated; returns the bytes copied.
 DWORD CopyValue(std::string_view value, LPSTR lpBuffer, DWORD nSize) {
     size_t n = FitLength(value, nSize - 1);
-    std::memcpy(lpBuffer, value.data(), n);
+    if (n) // an empty view may have no data at all
+        std::memcpy(lpBuffer, value.data(), n);
     lpBuffer[n] = '\0';
     return static_cast<DWORD>(n);
 }

@@ -2,6 +2,8 @@
 // cannot be made to give: refused starts, pending states, access denied, failing queries.
 #include <gtest/gtest.h>
 
+#include <typeinfo>
+
 #include <winplat/winnls.h>
 
 #include "check_fixture.h"
@@ -353,14 +355,19 @@ void HostOwn(void*) {
 } // namespace raw
 
 TEST_F(SimulatedCheck, CallsTheTargetThroughItsTableLayout) {
-    void* const table[] = {
-        reinterpret_cast<void*>(&raw::HostOwn), reinterpret_cast<void*>(&raw::HostOwn),
-        reinterpret_cast<void*>(&raw::HostOwn), reinterpret_cast<void*>(&raw::HostOwn),
-        reinterpret_cast<void*>(&raw::Address), reinterpret_cast<void*>(&raw::Result),
-        reinterpret_cast<void*>(&raw::Elapsed)};
+    // The two words before the operations: offset to the whole object, type information.
+    const void* const table[] = {nullptr,
+                                 &typeid(ISentrelCheckTarget),
+                                 reinterpret_cast<void*>(&raw::HostOwn),
+                                 reinterpret_cast<void*>(&raw::HostOwn),
+                                 reinterpret_cast<void*>(&raw::HostOwn),
+                                 reinterpret_cast<void*>(&raw::HostOwn),
+                                 reinterpret_cast<void*>(&raw::Address),
+                                 reinterpret_cast<void*>(&raw::Result),
+                                 reinterpret_cast<void*>(&raw::Elapsed)};
     struct {
-        void* const* vptr;
-    } object{table};
+        const void* const* vptr;
+    } object{table + 2};
     raw::g_calls.clear();
     winplat::ComPtr<ISentrelSvcObj> plugin = Plugin("Running", nullptr);
     LONG result = -1;
