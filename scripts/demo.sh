@@ -25,8 +25,11 @@ $sentrel init
 $sentrel register build/plugins/tellumo.so
 $sentrel register build/plugins/revocet.so
 $sentrel register build/plugins/parlanza.so
+$sentrel register build/plugins/prowlet.so
 echo "Notification types:"
 $sentrel types
+echo "Plug-ins:"
+$sentrel plugins
 
 echo
 echo "== Syslog: an alert to a receiver on loopback"
@@ -92,6 +95,16 @@ for command in Start Stop; do
   sleep 0.5
   echo "supervisorctl says: $($ctl status webcache || true)"
 done
+echo "Service check: Prowlet checks webcache on localhost, starting it when it does not run"
+profile=$work/host.ini
+printf '[Router\\webcache]\r\nSERVICENAME=webcache\r\nRESTART=1\r\n' >"$profile"
+tr -d '\r' <"$profile" | sed 's/^/    /'
+for round in first second; do
+  echo "What Prowlet logged ($round check; the result on the last line):"
+  $sentrel check --profile "$profile" --section 'Router\webcache' --address localhost 2>&1 |
+    tr -d '\r' | sed 's/^/    /'
+done
+echo "supervisorctl says: $($ctl status webcache || true)"
 kill "$svpid"
 wait "$svpid" 2>/dev/null || true
 
