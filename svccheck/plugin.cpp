@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <winplat/commctrl.h>
+#include <winplat/htmlhelp.h>
 #include <winplat/resource.h>
 #include <winplat/winsvc.h>
 
@@ -15,8 +17,10 @@ namespace {
 char g_anchor; // any address inside this module identifies it
 HINSTANCE g_hInstance = nullptr;
 
-// The module's start-up work when the process loads it: remember its instance handle.
+// The module's start-up work when the process loads it: the common controls (the service
+// picker's list view needs them) and its instance handle.
 __attribute__((constructor)) void AttachModule() {
+    InitCommonControls();
     g_hInstance = WinplatModuleFromAddress(&g_anchor);
 }
 
@@ -273,8 +277,44 @@ HRESULT CPlugin::DestroyPropertyPage() {
 }
 
 HRESULT CPlugin::ShowHelp(DWORD dwHelpId) {
-    // The help viewer and message boxes come with the dialog toolkit.
-    return E_NOTIMPL;
+    HWND hWndOwner = m_page.m_hWnd;
+    char szHelpFile[512] = {};
+    DWORD cch = GetModuleFileNameA(g_hInstance, szHelpFile, sizeof szHelpFile);
+    if (cch == 0 || cch >= sizeof szHelpFile)
+        return S_OK;
+    // The help file lies beside the module under its base name: the path is cut at the last
+    // "." of the file name (never at one in a folder's name) and ".chm" appended.
+    char* pszDot = nullptr;
+    for (char* p = szHelpFile; *p; p = CharNextA(p)) { // by characters: no trail byte counts
+        if (*p == '.')
+            pszDot = p;
+        else if (*p == '\\')
+            pszDot = nullptr;
+    }
+    if (pszDot)
+        *pszDot = '\0';
+    if (std::strlen(szHelpFile) + sizeof ".chm" > sizeof szHelpFile)
+        return S_OK;
+    std::strcat(szHelpFile, ".chm");
+
+    if (GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_CONTROL) < 0) {
+        char szText[64];
+        std::snprintf(szText, sizeof szText, "Help system is being called with ID: %u",
+                      static_cast<unsigned>(dwHelpId));
+        MessageBoxA(hWndOwner, szText, "", MB_OK);
+    }
+    if (HtmlHelpA(hWndOwner, szHelpFile, HH_HELP_CONTEXT, dwHelpId))
+        return S_OK;
+    if (HtmlHelpA(hWndOwner, szHelpFile, HH_DISPLAY_TOPIC, 0))
+        return S_OK;
+    char szError[700];
+    std::snprintf(szError, sizeof szError,
+                  "ERROR: Could not load the help file %s.\r\n\r\nProbable causes are that the "
+                  "file does not exists or the HTML Help support system is not installed on the "
+                  "computer.",
+                  szHelpFile);
+    MessageBoxA(hWndOwner, szError, "Help File Load Error", MB_OK);
+    return S_OK;
 }
 
 HRESULT CPlugin::SetLogWindow(HWND hWndLog) {
