@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include <winplat/htmlhelp.h>
+#include <winplat/utf.h>
 
 namespace host {
 
@@ -70,6 +71,31 @@ bool ParseInt(const std::string& text, int& value) {
         return false;
     value = static_cast<int>(n);
     return true;
+}
+
+// Script and transcript are UTF-8; windows hold text in the ANSI code page.
+std::string Utf8FromAnsi(const std::string& ansi) {
+    if (ansi.empty())
+        return {};
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::u16string wide(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+    return winplat::Utf8FromUtf16(wide);
+}
+
+// False when a character has no place in the code page (it cannot be typed).
+bool AnsiFromUtf8(const std::string& utf8, std::string& ansi) {
+    std::u16string wide = winplat::Utf16FromUtf8(utf8);
+    ansi.clear();
+    if (wide.empty())
+        return true;
+    BOOL usedDefault = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                static_cast<int>(wide.size()), nullptr, 0, nullptr, &usedDefault);
+    ansi.assign(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                        ansi.data(), n, nullptr, &usedDefault);
+    return !usedDefault && wide.find(u'\uFFFD') == std::u16string::npos;
 }
 
 std::string IdText(int id) {
@@ -147,15 +173,15 @@ void OperatorScript::Log(const std::string& text) {
 }
 
 void OperatorScript::OnOpen(HWND, UINT templateId, const std::string& title) {
-    m_write("open " + std::to_string(templateId) + " " + Quote(title));
+    m_write("open " + std::to_string(templateId) + " " + Quote(Utf8FromAnsi(title)));
 }
 
 void OperatorScript::OnTitle(HWND, UINT templateId, const std::string& title) {
-    m_write("title " + std::to_string(templateId) + " " + Quote(title));
+    m_write("title " + std::to_string(templateId) + " " + Quote(Utf8FromAnsi(title)));
 }
 
 void OperatorScript::OnBox(const std::string& caption, const std::string& text, UINT) {
-    m_write("box " + Quote(caption) + " " + Quote(text));
+    m_write("box " + Quote(Utf8FromAnsi(caption)) + " " + Quote(Utf8FromAnsi(text)));
 }
 
 void OperatorScript::OnFocus(HWND, int controlId) {
@@ -175,7 +201,7 @@ void OperatorScript::OnHelp(const std::string& path, UINT command, DWORD_PTR dat
         what = "contents";
     else
         what = "topic " + Quote(data ? reinterpret_cast<const char*>(data) : "");
-    m_write("help " + Quote(path) + " " + what);
+    m_write("help " + Quote(Utf8FromAnsi(path)) + " " + what);
     m_write(std::string("help-window ") + (windowShown ? "yes" : "no"));
 }
 
@@ -243,18 +269,19 @@ HWND OperatorScript::Target() {
 
 void OperatorScript::Dump(HWND hWnd) {
     for (const ui::ControlState& c : ui::Controls(hWnd)) {
-        std::string line = "control " + IdText(c.id) + " " + c.kind + " " + Quote(c.text);
+        std::string line =
+            "control " + IdText(c.id) + " " + c.kind + " " + Quote(Utf8FromAnsi(c.text));
         if (c.kind == "check" && c.checked)
             line += " checked";
         if (c.kind == "slider")
             line += " pos " + std::to_string(c.pos) + " range " + std::to_string(c.rangeMin) + " " +
                     std::to_string(c.rangeMax);
         if (c.selected >= 0 && c.selected < static_cast<int>(c.items.size()))
-            line += " selected " + Quote(c.items[c.selected]);
+            line += " selected " + Quote(Utf8FromAnsi(c.items[c.selected]));
         if (!c.items.empty()) {
             line += " items";
             for (const std::string& item : c.items)
-                line += " " + Quote(item);
+                line += " " + Quote(Utf8FromAnsi(item));
         }
         m_write(line);
     }
@@ -275,9 +302,13 @@ bool OperatorScript::Play(const std::string& action) {
             m_error = "unexpected text after the control id";
             return false;
         }
-        std::string raw = text;
-        if (!Unescape(raw, text)) {
+        std::string raw = text, utf8;
+        if (!Unescape(raw, utf8)) {
             m_error = "bad escape in \"" + raw + "\"";
+            return false;
+        }
+        if (!AnsiFromUtf8(utf8, text)) {
+            m_error = "\"" + raw + "\" holds a character the code page cannot hold";
             return false;
         }
         return true;
