@@ -314,6 +314,26 @@ TEST(RegistryLocation, MissingFileIsEmptyAndMadeWithItsFolderOnTheFirstWrite) {
                                            "\"x\"=\"1\"\n\n");
 }
 
+// The registry may hold passwords: a new file is its owner's only, and a mode the owner
+// chose survives every rewrite.
+TEST_F(RegistryFile, NewFileIsPrivateAndEverySaveKeepsTheMode) {
+    const fs::path& file = registry.path();
+    regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\A", "Password", "secret");
+    ASSERT_TRUE(fs::exists(file));
+    for (int save = 0; save < 3; ++save) {
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << "after save " << save;
+        regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\A", "N", std::to_string(save));
+    }
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    for (int save = 0; save < 2; ++save)
+        regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\B", "N", std::to_string(save));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(regtest::Text(HKEY_LOCAL_MACHINE, "Software\\B", "N"), "1");
+}
+
 // Restores an environment variable when it goes.
 class ScopedEnv {
 public:
