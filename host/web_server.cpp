@@ -199,8 +199,7 @@ private:
                       const std::string& detail, const std::string& log = {}) {
         std::string body = "<P id=\"failure\">" + HtmlEscape(detail) + "</P>\r\n";
         if (!log.empty())
-            body +=
-                "<P>What the plug-in logged:</P><PRE id=\"log\">" + HtmlEscape(log) + "</PRE>\r\n";
+            body += "<P>What the plug-in logged:</P><PRE id=\"log\">" + HtmlEscape(log) + "</PRE>\r\n";
         res.status = status;
         res.set_content(HostPage(title, body), "text/html; charset=utf-8");
     }

@@ -4,8 +4,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The build: the first one takes a few minutes, later ones only rebuild what changed. The
+# build tool's progress line is shown as it goes (on a terminal in place, otherwise every
+# 25th step); its whole output only when it fails.
+echo "== Building into build/ (the first build takes a few minutes)"
 cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+build_log=$(mktemp /tmp/sentrel-build-XXXXXX.log)
+show_progress() {
+  local line
+  while IFS= read -r line; do
+    [[ "$line" =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
+    if [ -t 1 ]; then
+      printf '\r\033[K%s' "${line:0:$((${COLUMNS:-80} - 1))}"
+    elif [ $((BASH_REMATCH[1] % 25)) = 0 ] || [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]; then
+      echo "${line:0:100}"
+    fi
+  done
+  if [ -t 1 ]; then printf '\r\033[K'; fi
+}
+if ! cmake --build --preset default 2>&1 | tee "$build_log" | show_progress; then
+  cat "$build_log"
+  echo "The build failed (its output is above and in $build_log)."
+  exit 1
+fi
+rm -f "$build_log"
+echo "Built."
 
 work=$(mktemp -d /tmp/sentrel-demo-XXXXXX)
 pids=()

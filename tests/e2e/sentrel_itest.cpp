@@ -45,9 +45,8 @@ TEST_F(SentrelHost, ListsTheRegisteredType) {
 }
 
 TEST_F(SentrelHost, NotifyExpandsVariablesLongestFirstAndLogsToStandardOutput) {
-    std::string path =
-        Instance("Router alarms", "Address=127.0.0.1\r\nMessage=%HOST %H: %V\r\nPort=" +
-                                      std::to_string(receiver.port()) + "\r\n");
+    std::string path = Instance("Router alarms", "Address=127.0.0.1\r\nMessage=%HOST %H: %V\r\nPort=" +
+                                                     std::to_string(receiver.port()) + "\r\n");
     CommandResult r = Run("notify Syslog " + ShellQuote(path) +
                           " --var H=short --var HOST=router-7 --var V='link down'");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -74,8 +73,7 @@ TEST_F(SentrelHost, FailedExpansionSendsTheStoredText) {
 TEST_F(SentrelHost, PluginFailureExitsOneWithTheResult) {
     CommandResult r = Run("notify SysLog " + ShellQuote((dir / "missing").string()));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out,
-              "SysLog::Notify Processing...\r\nSyslog::Notify:Failed to load instance data\r\n");
+    EXPECT_EQ(r.out, "SysLog::Notify Processing...\r\nSyslog::Notify:Failed to load instance data\r\n");
     EXPECT_EQ(r.err.rfind("0x80004005\n", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("no such file"), std::string::npos) << r.err;
 }
@@ -106,9 +104,8 @@ TEST_F(SentrelHost, UnregisterRemovesTheType) {
 
 TEST(SentrelRegistry, UnreadableRegistryIsReportedWithItsLineAndLeftAlone) {
     testkit::TempDir dir;
-    std::string bad =
-        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
-        "this is not a value\r\n";
+    std::string bad = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"
+                      "this is not a value\r\n";
     testkit::WriteFile(dir / "registry.reg", bad);
     CommandResult r = RunCommand("SENTREL_REGISTRY=" + ShellQuote((dir / "registry.reg").string()) +
                                  " " + testkit::HostPath().string() + " init");

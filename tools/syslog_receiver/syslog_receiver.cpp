@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
         char buffer[65536];
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
-        ssize_t n =
-            recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                             &fromLen);
         if (n < 0) {
             std::perror("recvfrom");
             return 1;

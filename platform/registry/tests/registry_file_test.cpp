@@ -261,7 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{H + "[HKEY_CURRENT_USER\\A]\n\"U\"=unknown\n", 4, "unrecognised value data"},
         BadFile{H + "[HKEY_CURRENT_USER\\A]\nName=\"x\"\n", 4, "must start with"},
         BadFile{H + "[-HKEY_CURRENT_USER]\n", 3, "root key cannot be deleted"},
-        BadFile{H + "[HKEY_CURRENT_USER\\A]\n\"C\"=\"tab\x01\"\n", 4, "control character"}));
+        BadFile{H + "[HKEY_CURRENT_USER\\A]\n\"C\"=\"tab\x01\"\n", 4, "control character"}),
+    [](const auto& info) { return testkit::ParamName(info.index, info.param.what); });
 
 TEST_F(RegistryFile, RepairedFileIsReadAgain) {
     testkit::WriteFile(registry.path(), "REGEDIT4\n");
