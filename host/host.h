@@ -46,6 +46,9 @@ IUnknown* CreatePlugin(const NotificationType& type, REFIID riid);
 // path in its Z:\ form.
 std::string PluginPath(const std::string& path);
 
+// The names of a key's subkeys, in the registry's order.
+std::vector<std::string> SubkeyNames(HKEY hKey);
+
 // The registry failure explained (the file and line when it does not parse).
 std::string RegistryProblem(LONG code);
 // UsageError naming the file and line when the registry file cannot be read.

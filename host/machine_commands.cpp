@@ -168,14 +168,7 @@ std::vector<std::string> MachineNames() {
     if (rc == ERROR_FILE_NOT_FOUND)
         return names;
     Check(rc);
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (RegEnumKeyExA(hMachines, index, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        names.push_back(name);
-    }
+    names = SubkeyNames(hMachines);
     RegCloseKey(hMachines);
     return names;
 }

@@ -210,6 +210,18 @@ int CommandRegister(const Args& args, bool bRegister) {
     return 0;
 }
 
+std::vector<std::string> SubkeyNames(HKEY hKey) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD cch = sizeof name;
+        if (RegEnumKeyExA(hKey, index, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return names;
+        names.push_back(name);
+    }
+}
+
 std::vector<NotificationType> ListNotificationTypes() {
     HKEY hList = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNotificationKey, 0, KEY_READ, &hList);
@@ -218,14 +230,9 @@ std::vector<NotificationType> ListNotificationTypes() {
     if (rc != ERROR_SUCCESS)
         throw UsageError(RegistryProblem(rc));
     std::vector<NotificationType> types;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (RegEnumKeyExA(hList, index, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
+    for (const std::string& name : SubkeyNames(hList)) {
         HKEY hType = nullptr;
-        if (RegOpenKeyExA(hList, name, 0, KEY_READ, &hType) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(hList, name.c_str(), 0, KEY_READ, &hType) != ERROR_SUCCESS)
             continue;
         types.push_back({name, QueryText(hType, "DisplayName"), QueryText(hType, "CLSID"),
                          QueryText(hType, "Description")});
