@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,11 @@ namespace {
 constexpr char kMachinesKey[] = "Software\\Calvaro\\Sentrel\\ServiceManager\\Machines";
 
 WINPLAT_SERVICE_MANAGER_INFO InfoOf(const std::string& machine) {
+    // Leading backslashes are the platform's \\NAME form; any other would nest keys.
+    size_t start = machine.find_first_not_of('\\');
+    if (start != std::string::npos &&
+        machine.find_first_of("\\/\t\r\n", start) != std::string::npos)
+        throw UsageError("a machine name holds no \\, / or line break: " + machine);
     WINPLAT_SERVICE_MANAGER_INFO info;
     if (!WinplatGetServiceManagerInfo(machine.c_str(), &info))
         throw UsageError("machine name too long: " + machine);
@@ -116,8 +122,10 @@ int Add(const Args& args) {
         password = ReadPassword(it->second);
 
     WINPLAT_SERVICE_MANAGER_INFO before = InfoOf(name);
-    if (strcasecmp(before.szMachine, name.c_str()) != 0)
-        std::fprintf(stderr, "sentrel: %s is this machine: kept as %s\n", name.c_str(),
+    if (std::string(before.szMachine) == "localhost" &&
+        strcasecmp(name.c_str() + std::min(name.find_first_not_of('\\'), name.size()),
+                   "localhost") != 0)
+        std::fprintf(stderr, "sentrel: \"%s\" is this machine: kept as %s\n", name.c_str(),
                      before.szMachine);
     HKEY hKey = nullptr;
     Check(RegCreateKeyExA(HKEY_LOCAL_MACHINE, before.szKey, 0, nullptr, REG_OPTION_NON_VOLATILE,

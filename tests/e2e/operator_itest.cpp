@@ -461,7 +461,7 @@ TEST_F(Machines, ThisMachinesNameIsKeptAsLocalhost) {
     ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
     CommandResult r = Run(std::string("machine add ") + ShellQuote(name) + " --port 9444");
     ASSERT_EQ(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr(std::string(name) + " is this machine: kept as localhost"));
+    EXPECT_THAT(r.err, HasSubstr("\"" + std::string(name) + "\" is this machine: kept as localhost"));
     EXPECT_EQ(r.out, "localhost\tsupervisord\thttp://127.0.0.1:9444/RPC2\t-\tno password\n");
 }
 
@@ -480,7 +480,8 @@ TEST_F(Machines, BadOptionsAreRefused) {
     for (const char* args : {"machine", "machine frob", "machine add", "machine add X --port 0",
                              "machine add X --port 70000", "machine add X --backend wmi",
                              "machine add X --password-file /nonexistent", "machine add X --port",
-                             "machine list extra", "machine remove", "machine test"}) {
+                             "machine list extra", "machine remove", "machine test",
+                             "machine add 'x\\y'", "machine add a/b", "machine test 'x\\y'"}) {
         CommandResult r = Run(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(r.err.rfind("sentrel: ", 0), 0u) << args << r.err;
