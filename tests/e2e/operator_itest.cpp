@@ -124,6 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "line 3: unknown key \"Adress\"; did you mean \"Address\"?"},
         BrokenFile{"NoneOfTheKeys", "Router", Syslog("Router", "Adress=127.0.0.1\r\n"),
                    "none of the keys Address, Message, Port in [Syslog\\Router]"},
+        BrokenFile{"OldRecordWithABadLength", "Router",
+                   std::string("\x00\x7B\xDD\x69\x69\xB6\xD4\x11\x80\x4A\x00\x01\x02\x5E\xB1\x76"
+                               "\x02\x02\x00\x00\xC8\x00\x00\x00",
+                               24) +
+                       "127.0.0.1",
+                   "an older binary record whose lengths do not hold"},
         BrokenFile{"NoSection", "Router", "Address=127.0.0.1\r\nPort=9\r\n",
                    "no section header: the file needs [Syslog\\Router] before its keys"},
         BrokenFile{"HostNameForAddress", "Router",
@@ -461,7 +467,8 @@ TEST_F(Machines, ThisMachinesNameIsKeptAsLocalhost) {
     ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
     CommandResult r = Run(std::string("machine add ") + ShellQuote(name) + " --port 9444");
     ASSERT_EQ(r.status, 0);
-    EXPECT_THAT(r.err, HasSubstr("\"" + std::string(name) + "\" is this machine: kept as localhost"));
+    EXPECT_THAT(r.err,
+                HasSubstr("\"" + std::string(name) + "\" is this machine: kept as localhost"));
     EXPECT_EQ(r.out, "localhost\tsupervisord\thttp://127.0.0.1:9444/RPC2\t-\tno password\n");
 }
 
