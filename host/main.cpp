@@ -28,6 +28,11 @@ constexpr char kUsage[] =
     "  page edit TYPE PATH           print the plug-in's page for editing PATH\n"
     "  apply TYPE --dir DIR --form TEXT\n"
     "                                apply a posted form TEXT as it is\n"
+    "  dialog new TYPE --dir DIR [--script FILE]\n"
+    "  dialog edit TYPE --dir DIR --name NAME [--script FILE]\n"
+    "                                run the plug-in's settings dialog; with --script\n"
+    "                                headless, an operator script playing the person\n"
+    "                                (see docs/dialogs.md), the transcript on stdout\n"
     "  machine add NAME [--address A] [--port P] [--user U] [--password-file F]\n"
     "              [--backend supervisord|simulated] [--simulation-file F]\n"
     "                                set the service manager of machine NAME (the\n"
@@ -92,6 +97,8 @@ int main(int argc, char** argv) {
             status = host::CommandPage(args);
         else if (command == "apply")
             status = host::CommandApply(args);
+        else if (command == "dialog")
+            status = host::CommandDialog(args);
         else if (command == "machine")
             status = host::CommandMachine(args);
         else

@@ -325,8 +325,8 @@ TEST_F(Operator, BrokenRegistryIsReportedWithPathAndLineByEveryCommand) {
 }
 
 TEST_F(Operator, EveryCommandAnswersHelp) {
-    for (const char* command :
-         {"init", "register", "unregister", "types", "notify", "web", "page", "apply", "machine"})
+    for (const char* command : {"init", "register", "unregister", "types", "notify", "web", "page",
+                                "apply", "dialog", "machine"})
         for (const char* flag : {"--help", "-h"}) {
             CommandResult r = Run(std::string(command) + " " + flag);
             EXPECT_EQ(r.status, 0) << command << flag;
