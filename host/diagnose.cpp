@@ -499,7 +499,7 @@ std::vector<std::string> InstanceWarnings(const NotificationType& type,
     }
     if (std::string(kind->szPrefix) == "ServiceRestart")
         if (const Entry* command = FindEntry(*section, "Command");
-            command && command->value != "Start")
+            command && command->value != "Start" && command->value != "Stop")
             warnings.push_back(LineOf(*command) + "warning: Command=" + command->value +
                                " stops the service (only \"Start\", in that letter case, "
                                "starts it)");

@@ -13,7 +13,7 @@ build_log=$(mktemp /tmp/sentrel-build-XXXXXX.log)
 show_progress() {
   local line
   while IFS= read -r line; do
-    [[ "$line" =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
+    [[ "$line" =~ ^\[([1-9][0-9]*)/([0-9]+)\] ]] || continue
     if [ -t 1 ]; then
       printf '\r\033[K%s' "${line:0:$((${COLUMNS:-80} - 1))}"
     elif [ $((BASH_REMATCH[1] % 25)) = 0 ] || [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]; then
@@ -101,9 +101,12 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 # Where the local machine's supervisord listens, and its credentials, in the registry.
-printf '\n[HKEY_LOCAL_MACHINE\\Software\\Calvaro\\Sentrel\\ServiceManager\\Machines\\localhost]\n"Port"=dword:%08x\n"UserName"="demo"\n"Password"="demo"\n' \
-  "$svport" >>"$SENTREL_REGISTRY"
-echo "supervisord on 127.0.0.1:$svport: $($ctl status webcache || true)"
+echo demo >"$work/password"
+echo "sentrel machine add localhost --port $svport --user demo --password-file $work/password:"
+$sentrel machine add localhost --port "$svport" --user demo --password-file "$work/password" |
+  sed 's/^/    /'
+echo "sentrel machine test localhost (the programs supervisord runs, with their states):"
+$sentrel machine test localhost 2>/dev/null | sed 's/^/    /'
 for command in Start Stop; do
   instance="$notify/$command web cache"
   printf '[ServiceRestart\\%s web cache]\r\nCLSID={F28C09E9-D135-4E93-AD37-73CCA41E8D2A}\r\nHost=%%H\r\nService=%%V\r\nCommand=%s\r\n' \

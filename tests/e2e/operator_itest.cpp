@@ -269,6 +269,17 @@ TEST_F(Operator, CommandThatStopsIsWarnedAbout) {
                        "73CCA41E8D2A}\r\nHost=nosuch.invalid\r\nService=web\r\nCommand=start\r\n");
     CommandResult r = Run("notify ServiceRestart " + ShellQuote(path.string()));
     EXPECT_THAT(r.err, HasSubstr("line 5: warning: Command=start stops the service"));
+
+    // Start and Stop, spelt so, are what they say.
+    for (const char* command : {"Start", "Stop"}) {
+        testkit::WriteFile(path,
+                           std::string("[ServiceRestart\\Restart]\r\nCLSID={F28C09E9-D135-4E93-"
+                                       "AD37-73CCA41E8D2A}\r\nHost=nosuch.invalid\r\nService="
+                                       "web\r\nCommand=") +
+                               command + "\r\n");
+        r = Run("notify ServiceRestart " + ShellQuote(path.string()));
+        EXPECT_THAT(r.err, Not(HasSubstr("warning"))) << command;
+    }
 }
 
 // The first steps.
