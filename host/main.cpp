@@ -37,11 +37,19 @@ constexpr char kUsage[] =
     "  check --profile FILE --section NAME --address ADDR\n"
     "                                run the service check of section NAME of the\n"
     "                                profile FILE on the machine ADDR\n"
+    "  machine add NAME [--address A] [--port P] [--user U] [--password-file F]\n"
+    "              [--backend supervisord|simulated] [--simulation-file F]\n"
+    "                                set the service manager of machine NAME (the\n"
+    "                                password is the first line of F, - for stdin)\n"
+    "  machine list                  list the configured machines (no passwords)\n"
+    "  machine remove NAME           forget machine NAME's settings\n"
+    "  machine test NAME             connect to NAME's manager and list its services\n"
     "\n"
     "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
     "$XDG_DATA_HOME/sentrel/registry.reg (~/.local/share/sentrel/registry.reg).\n"
-    "Exit status: 0 success, 1 the plug-in reported a failure (its HRESULT on\n"
-    "standard error; for check, a result other than 0), 2 bad usage or setup.\n";
+    "Every command answers --help. Exit status: 0 success, 1 the plug-in reported a\n"
+    "failure (its HRESULT and the cause the host finds on standard error; for check, a\n"
+    "result other than 0), 2 bad usage or setup.\n";
 
 } // namespace
 
@@ -69,6 +77,12 @@ int main(int argc, char** argv) {
         std::string command = args.front();
         args.erase(args.begin());
 
+        if (host::WantsHelp(args)) {
+            host::PrintCommandUsage(kUsage, command);
+            return 0;
+        }
+        host::RequireReadableRegistry();
+
         CoInitialize(nullptr);
         int status;
         if (command == "init")
@@ -89,6 +103,8 @@ int main(int argc, char** argv) {
             status = host::CommandApply(args);
         else if (command == "dialog")
             status = host::CommandDialog(args);
+        else if (command == "machine")
+            status = host::CommandMachine(args);
         else if (command == "plugins")
             status = host::CommandPlugins(args);
         else if (command == "check")
