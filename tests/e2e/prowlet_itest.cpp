@@ -1,5 +1,6 @@
 // sentrel with Prowlet as a user runs it: a fresh registry, Prowlet registered, checks of
 // the programs of a supervisord on loopback.
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -157,10 +158,14 @@ TEST_F(SentrelProwlet, RegisterTwiceUnregisterTwice) {
 }
 
 TEST_F(SentrelProwlet, ARegistrationFailureIsReportedAsFailure) {
-    testkit::WriteFile(m_registry.path(), "broken\n");
+    // The registry can be read but not written: its lock file cannot be opened for writing.
+    const std::string lock = m_registry.path().string() + ".lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_directory(lock);
     CommandResult r = Run("register " + ShellQuote(testkit::PluginPath("prowlet").string()));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "0x800703F1\n"); // ERROR_BADDB as an HRESULT
+    std::filesystem::remove(lock);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "0x800703F5\n"); // ERROR_CANTWRITE as an HRESULT
 }
 
 } // namespace
