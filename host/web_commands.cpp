@@ -1,9 +1,13 @@
 // page and apply: one web configuration call from the command line. Standard output holds
 // nothing but the page; the plug-in's log lines go to standard error.
+#include <climits>
 #include <cstdio>
+
+#include <winplat/winbase.h>
 
 #include "host.h"
 #include "notify_host.h"
+#include "web_form.h"
 #include "web_plugin.h"
 
 namespace host {
@@ -86,7 +90,12 @@ int CommandApply(const Args& argsIn) {
         throw UsageError("usage: apply TYPE --dir DIR --form TEXT");
 
     NotificationType type = FindNotificationType(args[0]);
-    winplat::Bstr directory(Utf16(PluginDirectory(dir)));
+    std::string pluginDir = PluginDirectory(dir);
+    char posixDir[PATH_MAX];
+    if (!WinplatToPosixPath(pluginDir.c_str(), posixDir, sizeof posixDir))
+        throw UsageError("not a directory: " + dir);
+    RefuseOtherType(posixDir, TargetOfForm(form), type);
+    winplat::Bstr directory(Utf16(pluginDir));
     winplat::Bstr formData(Utf16(form));
     NotifyHost hostObject(stderr);
     HRESULT hr;
