@@ -108,8 +108,10 @@ struct Instance {
     const NotificationType* pType = nullptr;
 };
 
-// The plug-ins' help pages: a folder NAME.chm beside a plug-in's module holds them.
-std::string FindHelpTopic(const std::string& topic) {
+// The plug-ins' help folders: a folder NAME.chm beside a registered plug-in's module holds
+// its pages. Name and POSIX path (with a trailing slash) of each.
+std::vector<std::pair<std::string, std::string>> HelpFolders() {
+    std::vector<std::pair<std::string, std::string>> folders;
     for (const NotificationType& type : ListNotificationTypes()) {
         HINSTANCE hInstance = nullptr;
         try {
@@ -126,27 +128,27 @@ std::string FindHelpTopic(const std::string& topic) {
         if (!hInstance || !GetModuleFileNameA(hInstance, module, sizeof module) ||
             !WinplatToPosixPath(module, posix, sizeof posix))
             continue;
-        std::string folder(posix);
-        folder.resize(folder.find_last_of('/') + 1);
-        DIR* dir = opendir(folder.c_str());
+        std::string beside(posix);
+        beside.resize(beside.find_last_of('/') + 1);
+        DIR* dir = opendir(beside.c_str());
         if (!dir)
             continue;
-        std::string found;
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
             struct stat status;
-            std::string path = folder + name + "/" + topic;
+            std::string path = beside + name;
             if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".chm") == 0 &&
-                stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-                found = path;
-                break;
-            }
+                stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+                folders.emplace_back(name, path + "/");
         }
         closedir(dir);
-        if (!found.empty())
-            return found;
     }
-    return {};
+    return folders;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 // A button back to the form the operator filled in: the browser's history keeps what
@@ -186,7 +188,11 @@ public:
         });
         server.Get(R"(/(h_[A-Za-z0-9_]+\.htm))",
                    [this](const httplib::Request& req, httplib::Response& res) {
-                       HelpPage(req.matches[1], res);
+                       HelpTopic(req.matches[1], res);
+                   });
+        server.Get(R"(/help/([A-Za-z0-9_.-]+\.chm)/([A-Za-z0-9_-][A-Za-z0-9_.-]*\.htm))",
+                   [this](const httplib::Request& req, httplib::Response& res) {
+                       HelpPage(req.matches[1], req.matches[2], res);
                    });
         server.Post("/_maincfgret.cgi",
                     [this](const httplib::Request& req, httplib::Response& res,
@@ -224,14 +230,36 @@ private:
         res.set_content(HostPage(title, body), "text/html; charset=utf-8");
     }
 
-    void HelpPage(const std::string& topic, httplib::Response& res) {
-        std::string path = m_apartment.Run([&] { return FindHelpTopic(topic); });
+    // A page's help link: the help folder that holds the topic, else a plain 404. The
+    // topic is shown from inside its folder, so that its own links work.
+    void HelpTopic(const std::string& topic, httplib::Response& res) {
+        std::string folder = m_apartment.Run([&] {
+            for (const auto& [name, path] : HelpFolders())
+                if (IsRegularFile(path + topic))
+                    return name;
+            return std::string();
+        });
+        if (folder.empty())
+            return Error(res, 404, "No help page",
+                         "The help page " + topic + " is not installed with the plug-ins.");
+        res.status = 302;
+        res.set_header("Location", "/help/" + UrlEncode(folder) + "/" + topic);
+    }
+
+    void HelpPage(const std::string& folder, const std::string& page, httplib::Response& res) {
+        std::string path = m_apartment.Run([&] {
+            for (const auto& [name, beside] : HelpFolders())
+                if (name == folder && IsRegularFile(beside + page))
+                    return beside + page;
+            return std::string();
+        });
         std::ifstream in(path, std::ios::binary);
         if (path.empty() || !in)
             return Error(res, 404, "No help page",
-                         "The help page " + topic + " is not installed with the plug-ins.");
-        std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        res.set_content(page, "text/html");
+                         "The help page " + folder + "/" + page +
+                             " is not installed with the plug-ins.");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        res.set_content(text, "text/html; charset=utf-8");
     }
 
     // The registered types and the instances in the directory, read anew for each page.
@@ -252,9 +280,7 @@ private:
     }
 
     bool IsInstanceFile(const std::string& name) const {
-        struct stat status;
-        return IsInstanceName(name) && stat((m_posixDir + "/" + name).c_str(), &status) == 0 &&
-               S_ISREG(status.st_mode);
+        return IsInstanceName(name) && IsRegularFile(m_posixDir + "/" + name);
     }
 
     void ListPage(httplib::Response& res) {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "testkit.h"
 #include "udp_receiver.h"
+#include "wav.h"
 
 namespace fs = std::filesystem;
 using testkit::CommandResult;
@@ -656,27 +658,68 @@ TEST_F(WebServerTest, TestSendsOneAlertAndShowsTheLog) {
     EXPECT_EQ(res->status, 404);
 }
 
+// A speech alert is waited for: when the page answers, the voice has spoken it whole.
+TEST_F(WebHost, TestOfASpeechInstanceWaitsForTheVoice) {
+    testkit::SpeechSpool spool; // the server inherits the spool settings
+    CommandResult reg = Run("register " + ShellQuote(testkit::PluginPath("parlanza").string()));
+    ASSERT_EQ(reg.status, 0) << reg.err;
+    testkit::WriteFile(notify / "Hall", "[TextSpeech\\Hall]\r\nCLSID={44440FAF-3359-11D5-8075-"
+                                        "00E0295E9283}\r\nSpeakRate=0\r\nVolumnRate=100\r\n"
+                                        "Message1=%H is down\r\nNO_OF_MESSAGE_LINES=1\r\n");
+    WebServer server(Registry(), notify);
+    ASSERT_NE(server.port(), 0);
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_read_timeout(std::chrono::seconds(150));
+    auto res = client.Post(
+        "/_testnotify.cgi", {{"Origin", "http://127.0.0.1:" + std::to_string(server.port())}},
+        "name=Hall&vars=H%3Dthe+front+door+router", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("Notify returned 0x00000000 (S_OK)"), std::string::npos) << res->body;
+    std::vector<fs::path> files = spool.Files();
+    ASSERT_EQ(files.size(), 1u);
+    testkit::Wav wav = testkit::ReadWav(files[0]);
+    EXPECT_GT(wav.Seconds(), 1.0); // "the front door router is down", not a cut-off start
+    EXPECT_GT(wav.Peak(), 1000);
+}
+
 // Help links: a page of the plug-ins' help folders when one is installed, else a plain 404.
 TEST_F(WebHost, HelpPagesComeFromThePlugInsHelpFolders) {
     fs::path modules = dir / "modules";
     fs::create_directories(modules / "Tellumo.chm");
     fs::copy_file(testkit::PluginPath("tellumo"), modules / "tellumo.so");
     testkit::WriteFile(modules / "Tellumo.chm" / "h_edtnotsyslog.htm", "<P>Syslog help</P>");
+    testkit::WriteFile(modules / "Tellumo.chm" / "index.htm", "<P>Contents</P>");
+    testkit::WriteFile(modules / "secret.htm", "not help");
     CommandResult reg = Run("register " + ShellQuote((modules / "tellumo.so").string()));
     ASSERT_EQ(reg.status, 0) << reg.err;
     WebServer server(Registry(), notify);
     ASSERT_NE(server.port(), 0);
     httplib::Client client("127.0.0.1", server.port());
+    // Shown from inside its folder, so that the page's own links (index.htm) work.
     auto res = client.Get("/h_edtnotsyslog.htm");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 302);
+    EXPECT_EQ(res->get_header_value("Location"), "/help/Tellumo.chm/h_edtnotsyslog.htm");
+    client.set_follow_location(true);
+    res = client.Get("/h_edtnotsyslog.htm");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, "<P>Syslog help</P>");
-    for (const char* path : {"/h_edtnotTTS.htm", "/h_nothing.htm"}) {
+    res = client.Get("/help/Tellumo.chm/index.htm");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "<P>Contents</P>");
+    for (const char* path : {"/h_edtnotTTS.htm", "/h_nothing.htm", "/help/Tellumo.chm/missing.htm",
+                             "/help/Tellumo.chm/..%2Fsecret.htm", "/help/Tellumo.chm/../secret.htm",
+                             "/help/Other.chm/index.htm"}) {
         res = client.Get(path);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 404) << path;
-        EXPECT_NE(res->body.find("is not installed with the plug-ins"), std::string::npos);
+        EXPECT_EQ(res->body.find("not help"), std::string::npos) << path;
     }
+    res = client.Get("/h_edtnotTTS.htm");
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("The help page h_edtnotTTS.htm is not installed with the plug-ins."),
+              std::string::npos);
 }
 
 } // namespace

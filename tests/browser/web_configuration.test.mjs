@@ -8,6 +8,7 @@ import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
 import { createInterface } from 'node:readline';
 import fs from 'node:fs';
+import dgram from 'node:dgram';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -273,6 +274,41 @@ test('an instance is deleted from the list after a confirmation', async () => {
   assert.match(await page.textContent('#default'), /This is the Default notification/);
   await page.click('text=Cancel');
   assert.equal(fs.existsSync(path.join(notify, 'Default')), true);
+  await page.close();
+});
+
+test('the Help link opens the plug-in\'s help page, whose own links work', async () => {
+  fs.writeFileSync(path.join(notify, 'Helped'), syslogFile('Helped', '10.0.0.5', 'm', '514'), 'latin1');
+  const page = await openPage();
+  await page.goto(`${baseUrl}_editnotify.cgi?name=Helped`);
+  const [help] = await Promise.all([context.waitForEvent('page'), page.click('a:text-is("Help")')]);
+  await help.waitForLoadState();
+  assert.match(help.url(), /\/help\/Tellumo\.chm\/h_edtnotsyslog\.htm$/);
+  assert.equal(await help.textContent('h1'), 'SysLog Notification web page');
+  await Promise.all([help.waitForURL(/\/help\/Tellumo\.chm\/index\.htm$/), help.click('a:text-is("Contents")')]);
+  assert.notEqual(await help.textContent('body'), '');
+  await help.close();
+  fs.rmSync(path.join(notify, 'Helped'));
+  await page.close();
+});
+
+test('the Test action sends one alert with the typed variables and shows the outcome', async () => {
+  const receiver = dgram.createSocket('udp4');
+  await new Promise((resolve) => receiver.bind(0, '127.0.0.1', resolve));
+  const received = new Promise((resolve) => receiver.once('message', (msg) => resolve(msg.toString('latin1'))));
+  fs.writeFileSync(path.join(notify, 'Tested'),
+    syslogFile('Tested', '127.0.0.1', '%H down, load %L', String(receiver.address().port)), 'latin1');
+  const page = await openPage();
+  await page.goto(baseUrl);
+  await page.click('#instances tr:has(a:text-is("Tested")) a:text-is("Test")');
+  await page.fill('textarea[name=vars]', 'H=core-9\nL=97%');
+  await page.click('input[type=submit]');
+  await page.waitForSelector('#result');
+  assert.equal(await received, 'core-9 down, load 97%');
+  assert.match(await page.textContent('#result'), /^Notify returned 0x00000000 \(S_OK\)/);
+  assert.match(await page.textContent('#log'), /SysLog::Notify Processing\.\.\. Complete\./);
+  receiver.close();
+  fs.rmSync(path.join(notify, 'Tested'));
   await page.close();
 });
 
