@@ -63,20 +63,6 @@ size_t Utf8SequenceAt(std::string_view text, size_t at, unsigned char* bytes) {
     return length;
 }
 
-// Where the field's value begins (after "name="), or npos; only where a field begins.
-size_t FieldValueAt(std::string_view form, std::string_view name) {
-    for (size_t at = 0; at < form.size();) {
-        if (form.compare(at, name.size(), name) == 0 && at + name.size() < form.size() &&
-            form[at + name.size()] == '=')
-            return at + name.size() + 1;
-        size_t amp = form.find('&', at);
-        if (amp == std::string_view::npos)
-            break;
-        at = amp + 1;
-    }
-    return std::string_view::npos;
-}
-
 } // namespace
 
 std::string DecodeFormForPlugin(std::string_view body) {
@@ -111,7 +97,7 @@ std::string DecodeFormForPlugin(std::string_view body) {
 }
 
 std::string DecodedField(std::string_view form, std::string_view name) {
-    size_t at = FieldValueAt(form, name);
+    size_t at = FindFormFieldValue(form, std::string(name).c_str());
     if (at == std::string_view::npos)
         return {};
     size_t end = form.find('&', at);
