@@ -538,7 +538,7 @@ TEST_F(WebHost, ServesTlsWithBasicAuthentication) {
     testkit::WriteFile(notify / "Router", SyslogFile("Router", "10.0.0.5", "keep", "514"));
     WebServer server(Registry(), notify,
                      {"--password-file", (dir / "users").string(), "--tls-cert", cert.string(),
-                      "--tls-key", key.string()});
+                      "--tls-key", key.string(), "--server-name", "monitor.test"});
     ASSERT_NE(server.port(), 0) << server.FirstLine();
     EXPECT_EQ(server.FirstLine(),
               "Listening on https://127.0.0.1:" + std::to_string(server.port()) + "/\n");
@@ -570,6 +570,19 @@ TEST_F(WebHost, ServesTlsWithBasicAuthentication) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 303);
     EXPECT_EQ(testkit::ReadFile(notify / "Router"), SyslogFile("Router", "10.0.0.5", "keep", "2"));
+    // --server-name: the name browsers use is answered too, and is an origin of its own.
+    std::string named = "monitor.test:" + std::to_string(server.port());
+    res = client.Get("/_maincfgreg.cgi", {{"Host", named}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    res = client.Post("/_maincfgret.cgi", {{"Host", named}, {"Origin", "https://" + named}},
+                      "type=Syslog&origname=Router&port=3&address=10.0.0.5&message=keep",
+                      "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 303);
+    res = client.Get("/_maincfgreg.cgi", {{"Host", "other.test:" + std::to_string(server.port())}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
 
     // Plain HTTP gets no page from it.
     httplib::Client plain("127.0.0.1", server.port());
