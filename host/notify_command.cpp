@@ -4,6 +4,7 @@
 #include <winplat/comptr.h>
 #include <winplat/sapi.h>
 
+#include "diagnose.h"
 #include "host.h"
 #include "notify_host.h"
 
@@ -49,13 +50,13 @@ int CommandNotify(const Args& args) {
         throw UsageError("notify needs TYPE and PATH");
 
     NotificationType type = FindNotificationType(positional[0]);
-    HRESULT hr = DeliverAlert(type, PluginPath(positional[1]), hostObject, INFINITE);
+    std::string pluginPath = PluginPath(positional[1]);
+    HRESULT hr = DeliverAlert(type, pluginPath, hostObject, INFINITE);
     std::fflush(stdout);
-    if (hr != S_OK) {
+    if (hr != S_OK)
         std::fprintf(stderr, "%s\n", HresultText(hr).c_str());
-        return 1;
-    }
-    return 0;
+    ReportNotify(type, pluginPath, hr, hostObject);
+    return hr == S_OK ? 0 : 1;
 }
 
 } // namespace host

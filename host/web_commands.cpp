@@ -2,9 +2,11 @@
 // nothing but the page; the plug-in's log lines go to standard error.
 #include <climits>
 #include <cstdio>
+#include <functional>
 
 #include <winplat/winbase.h>
 
+#include "diagnose.h"
 #include "host.h"
 #include "notify_host.h"
 #include "web_form.h"
@@ -34,13 +36,13 @@ void RefuseOptions(const Args& args, const char* command) {
             throw UsageError(std::string(command) + ": unknown option " + arg);
 }
 
-int Finish(HRESULT hr) {
+// The result on standard error; then what the host found out about it.
+int Finish(HRESULT hr, const std::function<void()>& report) {
     std::fflush(stdout);
-    if (hr != S_OK) {
+    if (hr != S_OK)
         std::fprintf(stderr, "%s\n", HresultText(hr).c_str());
-        return 1;
-    }
-    return 0;
+    report();
+    return hr == S_OK ? 0 : 1;
 }
 
 ISentrelNotificationWeb* RequireWeb(const WebPlugin& plugin, const NotificationType& type) {
@@ -61,7 +63,8 @@ int CommandPage(const Args& argsIn) {
         throw UsageError("usage: page new TYPE --dir DIR | page edit TYPE PATH");
 
     NotificationType type = FindNotificationType(args[1]);
-    winplat::Bstr argument(Utf16(bNew ? PluginDirectory(dir) : PluginPath(args[2])));
+    std::string target = bNew ? PluginDirectory(dir) : PluginPath(args[2]);
+    winplat::Bstr argument(Utf16(target));
     NotifyHost hostObject(stderr);
     HRESULT hr;
     {
@@ -75,7 +78,12 @@ int CommandPage(const Args& argsIn) {
             std::fwrite(page.data(), 1, page.size(), stdout);
         }
     }
-    return Finish(hr);
+    return Finish(hr, [&] {
+        if (bNew)
+            ReportDirectory(type, target, "", hr);
+        else
+            ReportPage(type, target, hr);
+    });
 }
 
 int CommandApply(const Args& argsIn) {
@@ -90,12 +98,12 @@ int CommandApply(const Args& argsIn) {
         throw UsageError("usage: apply TYPE --dir DIR --form TEXT");
 
     NotificationType type = FindNotificationType(args[0]);
-    std::string pluginDir = PluginDirectory(dir);
+    std::string pluginDirectory = PluginDirectory(dir);
     char posixDir[PATH_MAX];
-    if (!WinplatToPosixPath(pluginDir.c_str(), posixDir, sizeof posixDir))
+    if (!WinplatToPosixPath(pluginDirectory.c_str(), posixDir, sizeof posixDir))
         throw UsageError("not a directory: " + dir);
     RefuseOtherType(posixDir, TargetOfForm(form), type);
-    winplat::Bstr directory(Utf16(pluginDir));
+    winplat::Bstr directory(Utf16(pluginDirectory));
     winplat::Bstr formData(Utf16(form));
     NotifyHost hostObject(stderr);
     HRESULT hr;
@@ -103,7 +111,7 @@ int CommandApply(const Args& argsIn) {
         WebPlugin plugin(type, &hostObject);
         hr = RequireWeb(plugin, type)->ApplyPostedForm(directory.Get(), formData.Get());
     }
-    return Finish(hr);
+    return Finish(hr, [&] { ReportDirectory(type, pluginDirectory, form, hr); });
 }
 
 } // namespace host

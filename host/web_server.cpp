@@ -27,6 +27,7 @@
 
 #include <httplib.h>
 
+#include "diagnose.h"
 #include "host.h"
 #include "html_page.h"
 #include "notify_host.h"
@@ -736,8 +737,11 @@ int CommandWeb(const Args& args) {
     int bound = listen.port == 0
                     ? server->bind_to_any_port(listen.address)
                     : (server->bind_to_port(listen.address, listen.port) ? listen.port : -1);
-    if (bound < 0)
-        throw UsageError("web: cannot listen on " + listenText);
+    if (bound < 0) {
+        std::string why = ListenProblem(listen.address, listen.port);
+        throw UsageError("web: cannot listen on " + listenText + (why.empty() ? "" : ": " + why) +
+                         "; try --listen 127.0.0.1:0 for a free port");
+    }
     access.SetListening(listen, bound);
     std::printf("Listening on %s/\n", access.Origin().c_str());
     std::fflush(stdout);
