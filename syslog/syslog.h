@@ -8,6 +8,8 @@
 #include "component.h"
 #include "notification_interfaces.h"
 
+struct SyslogOptions;
+
 // {C89F80D2-B3F1-11D4-804A-0001025EB176}
 inline constexpr CLSID CLSID_SysLog = {
     0xC89F80D2, 0xB3F1, 0x11D4, {0x80, 0x4A, 0x00, 0x01, 0x02, 0x5E, 0xB1, 0x76}};
@@ -58,6 +60,13 @@ public:
 private:
     // One WriteLog call at level 1, while the host reference is held.
     void Log(const std::string& strText);
+    // LoadSyslogInstance that also reads the optional keys when pOptions is given;
+    // *pbOptionsGood turns false when one of them holds a value it does not take.
+    HRESULT LoadInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
+                         std::string& strMessage, SyslogOptions* pOptions, bool* pbOptionsGood);
+    // Sends one framed message over a connection of its own (TCP or TLS).
+    bool SendStream(const SyslogOptions& options, uint32_t nAddress, LONG nPort,
+                    const std::string& strMessage);
 
     bool m_bInitialized = false;
     ISentrelNotifyHost* m_pHost = nullptr;
