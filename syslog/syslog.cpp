@@ -98,6 +98,7 @@ HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     }
     m_socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (m_socket != INVALID_SOCKET) {
+        m_origin = SyslogOrigin(); // asked once: both are system calls
         m_bInitialized = true;
         return S_OK;
     }
@@ -184,8 +185,10 @@ HRESULT SysLog::Notify(BSTR bstrNotificationPathName) {
         Log("Syslog::SendTo failed\r\n");
         return E_FAIL;
     }
-    if (options.format != SyslogFormat::Raw)
-        strPayload = FrameSyslogMessage(options, CurrentSyslogStamp(), strPayload);
+    if (options.format != SyslogFormat::Raw) {
+        StampSyslogTime(m_origin);
+        strPayload = FrameSyslogMessage(options, m_origin, strPayload);
+    }
     uint32_t nAddress = inet_addr(strAddress.c_str());
     bool bSent;
     if (options.transport == SyslogTransport::Udp) {

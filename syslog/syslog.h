@@ -7,8 +7,7 @@
 
 #include "component.h"
 #include "notification_interfaces.h"
-
-struct SyslogOptions;
+#include "syslog_format.h"
 
 // {C89F80D2-B3F1-11D4-804A-0001025EB176}
 inline constexpr CLSID CLSID_SysLog = {
@@ -71,4 +70,5 @@ private:
     bool m_bInitialized = false;
     ISentrelNotifyHost* m_pHost = nullptr;
     SOCKET m_socket;
+    SyslogStamp m_origin; // host name and process of the headers, from Initialize
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 #include "profile_document.h"
@@ -134,49 +135,56 @@ LocalTime Civil(int64_t nLocalSeconds) {
 
 bool ReadSyslogOptions(const CProfileDocument& doc, const std::string& strSection,
                        SyslogOptions& options, std::string* pstrBadKey) {
-    auto value = [&](const char* pszKey, std::string& strValue) {
-        std::string raw;
-        doc.GetValue(strSection.c_str(), pszKey, "", raw);
-        strValue = Trimmed(raw);
-        return !strValue.empty();
-    };
-    auto bad = [&](const char* pszKey) {
+    // One pass over the section: the first entry of each key counts, as for GetValue.
+    constexpr size_t nKeys = std::size(SYSLOG_OPTIONAL_KEYS);
+    static constexpr const char* kLower[nKeys] = {"format",    "facility", "severity",   "tag",
+                                                  "transport", "cafile",   "servername", "verify"};
+    std::string found[nKeys];
+    const CProfileSection* pSection = doc.FindSection(strSection.c_str());
+    if (pSection) {
+        bool seen[nKeys] = {};
+        for (size_t i = 0; i < pSection->keys.size(); ++i) {
+            for (size_t k = 0; k < nKeys; ++k) {
+                if (!seen[k] && SameLetters(pSection->keys[i], kLower[k])) {
+                    seen[k] = true;
+                    found[k] = Trimmed(pSection->values[i]);
+                }
+            }
+        }
+    }
+    auto bad = [&](size_t k) {
         if (pstrBadKey)
-            *pstrBadKey = pszKey;
+            *pstrBadKey = SYSLOG_OPTIONAL_KEYS[k];
         return false;
     };
-    std::string text;
+    // An empty value is no value: the key keeps its default.
     int n = 0;
-    if (value("Format", text)) {
-        if (!Lookup(kFormats, text, n))
-            return bad("Format");
+    if (!found[0].empty()) {
+        if (!Lookup(kFormats, found[0], n))
+            return bad(0);
         options.format = static_cast<SyslogFormat>(n);
     }
-    if (value("Facility", text)) {
-        if (!NameOrNumber(kFacilities, 23, text, options.nFacility))
-            return bad("Facility");
+    if (!found[1].empty() && !NameOrNumber(kFacilities, 23, found[1], options.nFacility))
+        return bad(1);
+    if (!found[2].empty() && !NameOrNumber(kSeverities, 7, found[2], options.nSeverity))
+        return bad(2);
+    if (!found[3].empty()) {
+        if (!IsGoodTag(found[3]))
+            return bad(3);
+        options.strTag = found[3];
     }
-    if (value("Severity", text)) {
-        if (!NameOrNumber(kSeverities, 7, text, options.nSeverity))
-            return bad("Severity");
-    }
-    if (value("Tag", text)) {
-        if (!IsGoodTag(text))
-            return bad("Tag");
-        options.strTag = text;
-    }
-    if (value("Transport", text)) {
-        if (!Lookup(kTransports, text, n))
-            return bad("Transport");
+    if (!found[4].empty()) {
+        if (!Lookup(kTransports, found[4], n))
+            return bad(4);
         options.transport = static_cast<SyslogTransport>(n);
     }
-    if (value("CAFile", text))
-        options.strCAFile = text;
-    if (value("ServerName", text))
-        options.strServerName = text;
-    if (value("Verify", text)) {
-        if (!Lookup(kSwitches, text, n))
-            return bad("Verify");
+    if (!found[5].empty())
+        options.strCAFile = found[5];
+    if (!found[6].empty())
+        options.strServerName = found[6];
+    if (!found[7].empty()) {
+        if (!Lookup(kSwitches, found[7], n))
+            return bad(7);
         options.bVerify = n != 0;
     }
     return true;

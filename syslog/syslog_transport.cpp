@@ -204,20 +204,23 @@ void Linger(int fd, Clock::time_point deadline) {
 
 } // namespace
 
-SyslogStamp CurrentSyslogStamp() {
+SyslogStamp SyslogOrigin() {
     SyslogStamp stamp;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    stamp.nUnixSeconds = now.tv_sec;
-    stamp.nMicroseconds = static_cast<int>(now.tv_nsec / 1000);
-    tm local{};
-    if (localtime_r(&now.tv_sec, &local))
-        stamp.nUtcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
     char szHost[256] = {};
     if (gethostname(szHost, sizeof szHost - 1) == 0)
         stamp.strHostName = szHost;
     stamp.nProcessId = static_cast<long>(getpid());
     return stamp;
+}
+
+void StampSyslogTime(SyslogStamp& stamp) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    stamp.nUnixSeconds = now.tv_sec;
+    stamp.nMicroseconds = static_cast<int>(now.tv_nsec / 1000);
+    tm local{};
+    stamp.nUtcOffsetMinutes =
+        localtime_r(&now.tv_sec, &local) ? static_cast<int>(local.tm_gmtoff / 60) : 0;
 }
 
 bool SendSyslogStream(const SyslogStreamTarget& target, const std::string& strBytes,

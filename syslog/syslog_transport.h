@@ -12,8 +12,10 @@
 // Connecting, the TLS handshake and sending share one deadline per alert.
 inline constexpr int SYSLOG_STREAM_TIMEOUT_MS = 5000;
 
-// Now, in local time, as a header names it.
-SyslogStamp CurrentSyslogStamp();
+// This machine's host name and this process, for the headers of its alerts.
+SyslogStamp SyslogOrigin();
+// Sets the stamp's time to now, with the local time's offset from UTC.
+void StampSyslogTime(SyslogStamp& stamp);
 
 struct SyslogStreamTarget {
     uint32_t nAddress = 0; // IPv4, network byte order
