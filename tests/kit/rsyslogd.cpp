@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "supervisord.h" // UnusedPort
+#include "supervisord.h" // UnusedPort, UnusedUdpPort
 
 namespace fs = std::filesystem;
 
@@ -24,19 +24,6 @@ constexpr char kTemplate[] =
     "template(name=\"fields\" type=\"string\" string=\"%syslogfacility-text%|"
     "%syslogseverity-text%|%hostname%|%app-name%|%programname%|%procid%|%msgid%|"
     "%timereported:::date-unixtimestamp%|%msg%|%rawmsg%\\n\")\n";
-
-int UnusedUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("no loopback port");
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 sockaddr_in Loopback(int port) {
     sockaddr_in address{};
