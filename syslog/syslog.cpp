@@ -289,7 +289,7 @@ bool SysLog::ReadVersion6SyslogInstance(BSTR bstrPath, LONG& nPort, std::string&
 }
 
 HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string& strAddress,
-                                   const std::string& strMessage) {
+                                   const std::string& strMessage, BSTR bstrKeepFrom) {
     std::string strPath = sentrel::AnsiFromBstr(bstrPath);
     CProfileDocument doc;
     std::string strSection = InstanceSectionName(kSectionPrefix, strPath.c_str());
@@ -298,15 +298,17 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
     doc.SetValue(strSection.c_str(), "Message", strMessage.c_str());
     doc.SetValue(strSection.c_str(), "Port", std::to_string(nPort).c_str());
     // The keys that neither the dialog nor the web pages show (format, transport, ...)
-    // stay as they were in the syslog instance this save replaces.
+    // stay as they were in the syslog instance this save replaces (or renames).
+    std::string strOldPath = bstrKeepFrom ? sentrel::AnsiFromBstr(bstrKeepFrom) : strPath;
+    std::string strOldSection = InstanceSectionName(kSectionPrefix, strOldPath.c_str());
     CProfileDocument old;
     std::string strClsid;
-    if (old.Load(strPath.c_str()) == CProfileDocument::LOADED &&
-        old.GetValue(strSection.c_str(), "CLSID", "", strClsid) &&
+    if (old.Load(strOldPath.c_str()) == CProfileDocument::LOADED &&
+        old.GetValue(strOldSection.c_str(), "CLSID", "", strClsid) &&
         strClsid == SYSLOG_INSTANCE_TYPE_TEXT) {
         std::string strValue;
         for (const char* pszKey : SYSLOG_OPTIONAL_KEYS)
-            if (old.GetValue(strSection.c_str(), pszKey, "", strValue))
+            if (old.GetValue(strOldSection.c_str(), pszKey, "", strValue))
                 doc.SetValue(strSection.c_str(), pszKey, strValue.c_str());
     }
     if (!doc.Save(strPath.c_str())) {

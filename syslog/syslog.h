@@ -47,8 +47,11 @@ public:
     // Instance files. Port, address and message are in/out: the caller presets them.
     HRESULT LoadSyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
                                std::string& strMessage);
+    // Writes the instance anew. The optional keys (Format, Transport, ...) of the syslog
+    // instance at bstrKeepFrom, by default the file being replaced, are carried over: a
+    // dialog that renames an instance passes the old path.
     HRESULT SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string& strAddress,
-                               const std::string& strMessage);
+                               const std::string& strMessage, BSTR bstrKeepFrom = nullptr);
     bool ReadVersion6SyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
                                     std::string& strMessage);
 

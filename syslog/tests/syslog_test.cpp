@@ -728,3 +728,20 @@ TEST_F(SysLogTest, SaveTakesNoKeysFromAFileThatIsNoSyslogInstanceOfThatName) {
             << c.what;
     }
 }
+
+TEST_F(SysLogTest, ARenamedInstanceTakesTheKeysOfTheOneItCameFrom) {
+    const std::string keys = "Format=rfc3164\r\nTransport=tcp\r\n";
+    Instance("Old", IniFile("Old", "Address=1.1.1.1\r\n" + keys));
+    Bstr oldPath(testkit::Utf16(testkit::ZPath(dir / "Old")));
+    Bstr newPath(testkit::Utf16(testkit::ZPath(dir / "New")));
+    ASSERT_EQ(Object()->SaveSyslogInstance(newPath.Get(), 514, "10.0.0.1", "m", oldPath.Get()),
+              S_OK);
+    EXPECT_EQ(testkit::ReadFile(dir / "New"),
+              IniFile("New", "Address=10.0.0.1\r\nMessage=m\r\nPort=514\r\n" + keys));
+    EXPECT_EQ(testkit::ReadFile(dir / "Old"), IniFile("Old", "Address=1.1.1.1\r\n" + keys));
+    // Without naming the old instance, a new name starts without them.
+    Bstr otherPath(testkit::Utf16(testkit::ZPath(dir / "Other")));
+    ASSERT_EQ(Object()->SaveSyslogInstance(otherPath.Get(), 514, "10.0.0.1", "m"), S_OK);
+    EXPECT_EQ(testkit::ReadFile(dir / "Other"),
+              IniFile("Other", "Address=10.0.0.1\r\nMessage=m\r\nPort=514\r\n"));
+}
