@@ -46,14 +46,18 @@ std::string Trimmed(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool SameLetters(std::string_view a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        if (x != b[i])
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Equal but for the case of ASCII letters.
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
             return false;
-    }
-    return i == a.size() && b[i] == '\0';
+    return true;
 }
 
 template <size_t N> bool Lookup(const Name (&names)[N], const std::string& text, int& nValue) {
@@ -137,15 +141,13 @@ bool ReadSyslogOptions(const CProfileDocument& doc, const std::string& strSectio
                        SyslogOptions& options, std::string* pstrBadKey) {
     // One pass over the section: the first entry of each key counts, as for GetValue.
     constexpr size_t nKeys = std::size(SYSLOG_OPTIONAL_KEYS);
-    static constexpr const char* kLower[nKeys] = {"format",    "facility", "severity",   "tag",
-                                                  "transport", "cafile",   "servername", "verify"};
     std::string found[nKeys];
     const CProfileSection* pSection = doc.FindSection(strSection.c_str());
     if (pSection) {
         bool seen[nKeys] = {};
         for (size_t i = 0; i < pSection->keys.size(); ++i) {
             for (size_t k = 0; k < nKeys; ++k) {
-                if (!seen[k] && SameLetters(pSection->keys[i], kLower[k])) {
+                if (!seen[k] && SameLetters(pSection->keys[i], SYSLOG_OPTIONAL_KEYS[k])) {
                     seen[k] = true;
                     found[k] = Trimmed(pSection->values[i]);
                 }
