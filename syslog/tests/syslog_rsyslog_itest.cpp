@@ -126,6 +126,14 @@ TEST_F(SysLogToRsyslog, EveryFormatOverUdpAndTcpIsParsedAsMeant) {
     // No keys at all: the same bytes as before there were any.
     ASSERT_EQ(Send(daemon.udpPort(), "", "mk-default"), S_OK);
     ExpectFiled(daemon, "raw", "mk-default");
+
+    // An over-long message keeps its 959-byte cut inside the frame.
+    ASSERT_EQ(Send(daemon.tcpPort(), "Format=rfc5424\r\nTransport=tcp\r\n",
+                   "mk-long" + std::string(1000, 'y')),
+              S_OK);
+    std::optional<SyslogRecord> record = daemon.WaitFor("mk-long");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->msg, Cleaned("mk-long" + std::string(1000, 'y')).substr(0, 959));
 }
 
 TEST_F(SysLogToRsyslog, TlsDeliversOnlyToAReceiverWhoseCertificateVerifies) {
