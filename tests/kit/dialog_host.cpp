@@ -24,15 +24,16 @@ void DialogHostTest::SetUp() {
 }
 
 DialogRun DialogHostTest::Dialog(const std::string& arguments,
-                                 const std::vector<std::string>& script) {
+                                 const std::vector<std::string>& script,
+                                 const std::filesystem::path& folder) {
     std::string text;
     for (const std::string& line : script)
         text += line + "\n";
     WriteFile(dir / "script.txt", text);
-    CommandResult run =
-        RunCommand(HostPath().string() + " --registry " + ShellQuote((dir / "reg.reg").string()) +
-                   " dialog " + arguments + " --dir " + ShellQuote(notify.string()) + " --script " +
-                   ShellQuote((dir / "script.txt").string()));
+    CommandResult run = RunCommand(
+        HostPath().string() + " --registry " + ShellQuote((dir / "reg.reg").string()) + " dialog " +
+        arguments + " --dir " + ShellQuote((folder.empty() ? notify : folder).string()) +
+        " --script " + ShellQuote((dir / "script.txt").string()));
     DialogRun result;
     result.status = run.status;
     result.err = run.err;

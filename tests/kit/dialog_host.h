@@ -25,8 +25,10 @@ protected:
     explicit DialogHostTest(std::string module) : m_module(std::move(module)) {}
     void SetUp() override;
 
-    // "new TYPE" or "edit TYPE --name NAME", played with the script's lines.
-    DialogRun Dialog(const std::string& arguments, const std::vector<std::string>& script);
+    // "new TYPE" or "edit TYPE --name NAME", played with the script's lines, on the
+    // notification folder or on folder when one is given.
+    DialogRun Dialog(const std::string& arguments, const std::vector<std::string>& script,
+                     const std::filesystem::path& folder = {});
     // A file of the notification folder.
     std::string File(const std::string& name) const { return ReadFile(notify / name); }
 
