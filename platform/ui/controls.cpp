@@ -42,6 +42,34 @@ enum class ListOp {
     None
 };
 
+// The operation of a list box message (LB_) or of a drop-down list's (CB_).
+ListOp ListOpOf(UINT msg, bool comboBox) {
+    struct Entry {
+        UINT listBox, comboBox;
+        ListOp op;
+    };
+    static constexpr Entry kTable[] = {
+        {LB_ADDSTRING, CB_ADDSTRING, ListOp::Add},
+        {LB_INSERTSTRING, CB_INSERTSTRING, ListOp::Insert},
+        {LB_DELETESTRING, CB_DELETESTRING, ListOp::Delete},
+        {LB_RESETCONTENT, CB_RESETCONTENT, ListOp::Reset},
+        {LB_SETCURSEL, CB_SETCURSEL, ListOp::SetSel},
+        {LB_GETCURSEL, CB_GETCURSEL, ListOp::GetSel},
+        {LB_GETTEXT, CB_GETLBTEXT, ListOp::GetText},
+        {LB_GETTEXTLEN, CB_GETLBTEXTLEN, ListOp::GetTextLen},
+        {LB_GETCOUNT, CB_GETCOUNT, ListOp::Count},
+        {LB_FINDSTRING, CB_FINDSTRING, ListOp::Find},
+        {LB_FINDSTRINGEXACT, CB_FINDSTRINGEXACT, ListOp::FindExact},
+        {LB_SELECTSTRING, CB_SELECTSTRING, ListOp::Select},
+        {LB_GETITEMDATA, CB_GETITEMDATA, ListOp::GetData},
+        {LB_SETITEMDATA, CB_SETITEMDATA, ListOp::SetData},
+    };
+    for (const Entry& e : kTable)
+        if ((comboBox ? e.comboBox : e.listBox) == msg)
+            return e.op;
+    return ListOp::None;
+}
+
 LRESULT ListMessage(Window& w, ListOp op, bool sorted, WPARAM wParam, LPARAM lParam) {
     auto& entries = w.entries;
     int index = static_cast<int>(static_cast<INT_PTR>(wParam));
@@ -260,50 +288,9 @@ LRESULT ListBoxProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window* w = Find(hWnd);
     if (!w)
         return 0;
-    ListOp op = ListOp::None;
+    if (ListOp op = ListOpOf(msg, false); op != ListOp::None)
+        return ListMessage(*w, op, w->style & LBS_SORT, wParam, lParam);
     switch (msg) {
-    case LB_ADDSTRING:
-        op = ListOp::Add;
-        break;
-    case LB_INSERTSTRING:
-        op = ListOp::Insert;
-        break;
-    case LB_DELETESTRING:
-        op = ListOp::Delete;
-        break;
-    case LB_RESETCONTENT:
-        op = ListOp::Reset;
-        break;
-    case LB_SETCURSEL:
-        op = ListOp::SetSel;
-        break;
-    case LB_GETCURSEL:
-        op = ListOp::GetSel;
-        break;
-    case LB_GETTEXT:
-        op = ListOp::GetText;
-        break;
-    case LB_GETTEXTLEN:
-        op = ListOp::GetTextLen;
-        break;
-    case LB_GETCOUNT:
-        op = ListOp::Count;
-        break;
-    case LB_FINDSTRING:
-        op = ListOp::Find;
-        break;
-    case LB_FINDSTRINGEXACT:
-        op = ListOp::FindExact;
-        break;
-    case LB_SELECTSTRING:
-        op = ListOp::Select;
-        break;
-    case LB_GETITEMDATA:
-        op = ListOp::GetData;
-        break;
-    case LB_SETITEMDATA:
-        op = ListOp::SetData;
-        break;
     case WM_LBUTTONDOWN: {
         if (!w->enabled)
             return 0;
@@ -321,57 +308,15 @@ LRESULT ListBoxProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         return DefWindowProcA(hWnd, msg, wParam, lParam);
     }
-    return ListMessage(*w, op, w->style & LBS_SORT, wParam, lParam);
 }
 
 LRESULT ComboBoxProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window* w = Find(hWnd);
     if (!w)
         return 0;
-    ListOp op = ListOp::None;
+    if (ListOp op = ListOpOf(msg, true); op != ListOp::None)
+        return ListMessage(*w, op, w->style & CBS_SORT, wParam, lParam);
     switch (msg) {
-    case CB_ADDSTRING:
-        op = ListOp::Add;
-        break;
-    case CB_INSERTSTRING:
-        op = ListOp::Insert;
-        break;
-    case CB_DELETESTRING:
-        op = ListOp::Delete;
-        break;
-    case CB_RESETCONTENT:
-        op = ListOp::Reset;
-        break;
-    case CB_SETCURSEL:
-        op = ListOp::SetSel;
-        break;
-    case CB_GETCURSEL:
-        op = ListOp::GetSel;
-        break;
-    case CB_GETLBTEXT:
-        op = ListOp::GetText;
-        break;
-    case CB_GETLBTEXTLEN:
-        op = ListOp::GetTextLen;
-        break;
-    case CB_GETCOUNT:
-        op = ListOp::Count;
-        break;
-    case CB_FINDSTRING:
-        op = ListOp::Find;
-        break;
-    case CB_FINDSTRINGEXACT:
-        op = ListOp::FindExact;
-        break;
-    case CB_SELECTSTRING:
-        op = ListOp::Select;
-        break;
-    case CB_GETITEMDATA:
-        op = ListOp::GetData;
-        break;
-    case CB_SETITEMDATA:
-        op = ListOp::SetData;
-        break;
     // A drop-down list shows the selected entry as its text.
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH: {
@@ -410,7 +355,6 @@ LRESULT ComboBoxProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         return DefWindowProcA(hWnd, msg, wParam, lParam);
     }
-    return ListMessage(*w, op, w->style & CBS_SORT, wParam, lParam);
 }
 
 namespace {

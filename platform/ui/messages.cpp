@@ -201,9 +201,9 @@ WINPLAT_API LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lPar
 }
 
 WINPLAT_API BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    // Any thread may post; only a window's own thread looks it up, so a handle is checked
-    // when the message is dispatched as well.
-    if (hWnd && !IsWindow(hWnd)) {
+    // Any thread may post; only the windows' own thread may look a handle up (the others
+    // would race with it), and dispatching skips a handle that has gone meanwhile.
+    if (hWnd && OnWindowThread() && !IsWindow(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }

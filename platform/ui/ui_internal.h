@@ -87,6 +87,9 @@ struct Window {
 
 // The window of a handle, or null when the handle names no window (any more).
 Window* Find(HWND hWnd);
+// Whether the caller runs on the thread that created the windows (any thread before the
+// first window).
+bool OnWindowThread();
 // Top-level dialogs, oldest first.
 std::vector<HWND> AllTopLevelDialogs();
 // Keeps a window's object alive while its procedure runs, even if it is destroyed meanwhile.

@@ -1,8 +1,10 @@
 // Windows: handles, classes, creation and destruction, text, geometry, focus.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include <winplat/winbase.h>
 #include <winplat/winerror.h>
@@ -21,6 +23,7 @@ struct WindowClass {
 };
 
 struct Manager {
+    std::atomic<std::thread::id> owner; // the thread that created the first window
     // Handles are never reused, so a stale handle names no window.
     uintptr_t nextHandle = 0x10010;
     std::map<HWND, std::shared_ptr<Window>> windows;
@@ -69,6 +72,11 @@ void CollectTree(HWND hWnd, std::vector<HWND>& out) {
 Window* Find(HWND hWnd) {
     auto it = M().windows.find(hWnd);
     return it == M().windows.end() ? nullptr : it->second.get();
+}
+
+bool OnWindowThread() {
+    std::thread::id owner = M().owner.load();
+    return owner == std::thread::id() || owner == std::this_thread::get_id();
 }
 
 std::vector<HWND> AllTopLevelDialogs() {
@@ -127,6 +135,8 @@ HWND Create(DWORD exStyle, const std::string& className, const std::string& text
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
+    if (M().windows.empty())
+        M().owner = std::this_thread::get_id();
     auto w = std::make_shared<Window>();
     w->handle = reinterpret_cast<HWND>(M().nextHandle);
     M().nextHandle += 4;
