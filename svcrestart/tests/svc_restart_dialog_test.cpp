@@ -43,6 +43,25 @@ Lines Fill(const std::string& name, const std::string& host, const std::string& 
     return {"type 201 " + name, "type 202 " + host, "type 203 " + service};
 }
 
+// The settings dialog's controls as "dump" lists them.
+Lines SettingsDump(const std::string& name, const std::string& host, const std::string& service,
+                   const std::string& command) {
+    return {"control - static \"&Display Name:\"",
+            "control 201 edit \"" + name + "\"",
+            "control - static \"&Host:\"",
+            "control 202 edit \"" + host + "\"",
+            "control 204 button \"...\"",
+            "control - static \"&Service:\"",
+            "control 203 edit \"" + service + "\"",
+            "control 205 button \"...\"",
+            "control 214 static \"&Command:\"",
+            "control 215 combo \"" + command + "\" selected \"" + command +
+                "\" items \"Start\" \"Stop\"",
+            "control 1 button \"OK\"",
+            "control 2 button \"Cancel\"",
+            "control 9 button \"Help\""};
+}
+
 class RevocetDialog : public testkit::DialogHostTest {
 protected:
     RevocetDialog() : DialogHostTest("revocet") {}
@@ -111,28 +130,18 @@ TEST_F(RevocetDialog, ANewInstanceWithoutDefaultOpensEmptyWithStartAndIsWrittenO
         Dialog("new ServiceRestart",
                Concat({"dump"}, Concat(Fill("Restart spooler", "PRN01", "Spooler"), {"click 1"})));
     ASSERT_EQ(run.status, 0) << run.Text();
-    EXPECT_EQ(
-        run.lines,
-        (Lines{
-            "log \"" + PathOf("Default") + " - Failed to load notification from disk.\\r\\n\"",
-            "open 202 \"New Service Restart Notification\"",
-            "focus 201",
-            "control - static \"&Display Name:\"",
-            "control 201 edit \"\"",
-            "control - static \"&Host:\"",
-            "control 202 edit \"\"",
-            "control 204 button \"...\"",
-            "control - static \"&Service:\"",
-            "control 203 edit \"\"",
-            "control 205 button \"...\"",
-            "control 214 static \"&Command:\"",
-            "control 215 combo \"Start\" selected \"Start\" items \"Start\" \"Stop\"",
-            "control 1 button \"OK\"",
-            "control 2 button \"Cancel\"",
-            "control 9 button \"Help\"",
-            "close 202 OK",
-            "result 0x00000000 name \"Restart spooler\"",
-        }))
+    EXPECT_EQ(run.lines, (Concat(Concat(
+                                     Lines{
+                                         "log \"" + PathOf("Default") +
+                                             " - Failed to load notification from disk.\\r\\n\"",
+                                         "open 202 \"New Service Restart Notification\"",
+                                         "focus 201",
+                                     },
+                                     SettingsDump("", "", "", "Start")),
+                                 Lines{
+                                     "close 202 OK",
+                                     "result 0x00000000 name \"Restart spooler\"",
+                                 })))
         << run.Text();
     EXPECT_EQ(File("Restart spooler"), Instance("Restart spooler", "PRN01", "Spooler", "Start"));
 }
@@ -263,28 +272,19 @@ TEST_F(RevocetDialog, AnInstanceThatDoesNotLoadIsLoggedAndShownWithTheTemplateCa
     testkit::DialogRun run = Dialog("edit ServiceRestart --name Broken", {"dump"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.lines,
-              (Lines{
-                  "log \"" + PathOf("Broken") + "Error loading the instance file\"",
-                  "box \"Error\" \"Error loading the instance file\"",
-                  "answer OK (default)",
-                  "open 202 \"Edit Service Restart Notification Instance\"",
-                  "focus 201",
-                  "control - static \"&Display Name:\"",
-                  "control 201 edit \"Broken\"",
-                  "control - static \"&Host:\"",
-                  "control 202 edit \"\"",
-                  "control 204 button \"...\"",
-                  "control - static \"&Service:\"",
-                  "control 203 edit \"\"",
-                  "control 205 button \"...\"",
-                  "control 214 static \"&Command:\"",
-                  "control 215 combo \"Start\" selected \"Start\" items \"Start\" \"Stop\"",
-                  "control 1 button \"OK\"",
-                  "control 2 button \"Cancel\"",
-                  "control 9 button \"Help\"",
-                  "close 202 Cancel",
-                  "result 0x80004005",
-              }))
+              (Concat(Concat(
+                          Lines{
+                              "log \"" + PathOf("Broken") + "Error loading the instance file\"",
+                              "box \"Error\" \"Error loading the instance file\"",
+                              "answer OK (default)",
+                              "open 202 \"Edit Service Restart Notification Instance\"",
+                              "focus 201",
+                          },
+                          SettingsDump("Broken", "", "", "Start")),
+                      Lines{
+                          "close 202 Cancel",
+                          "result 0x80004005",
+                      })))
         << run.Text();
 }
 
@@ -487,30 +487,20 @@ TEST_F(RevocetDialog, ThePickerWithoutAHostAndWithAMachineThatDoesNotAnswer) {
     run = Dialog("new ServiceRestart",
                  {"type 201 My inst", "type 202 DOWN01", "type 203 typed", "click 205", "dump"});
     EXPECT_EQ(After(run, "focus 201"),
-              (Lines{"log \"My inst\"",
-                     "log \" Failed to connect to Service Manager : Error Code \"",
-                     "log \"1722\"",
-                     "log \"" + cause + "\"",
-                     "log \"\\r\\n\"",
-                     "box \"Error\" \"" + cause + "\"",
-                     "answer OK (default)",
-                     "focus 205",
-                     "close 203 Cancel",
-                     "control - static \"&Display Name:\"",
-                     "control 201 edit \"My inst\"",
-                     "control - static \"&Host:\"",
-                     "control 202 edit \"DOWN01\"",
-                     "control 204 button \"...\"",
-                     "control - static \"&Service:\"",
-                     "control 203 edit \"typed\"",
-                     "control 205 button \"...\"",
-                     "control 214 static \"&Command:\"",
-                     "control 215 combo \"Start\" selected \"Start\" items \"Start\" \"Stop\"",
-                     "control 1 button \"OK\"",
-                     "control 2 button \"Cancel\"",
-                     "control 9 button \"Help\"",
-                     "close 202 Cancel",
-                     "result 0x80004005"}))
+              (Concat(Concat(
+                          Lines{
+                              "log \"My inst\"",
+                              "log \" Failed to connect to Service Manager : Error Code \"",
+                              "log \"1722\"",
+                              "log \"" + cause + "\"",
+                              "log \"\\r\\n\"",
+                              "box \"Error\" \"" + cause + "\"",
+                              "answer OK (default)",
+                              "focus 205",
+                              "close 203 Cancel",
+                          },
+                          SettingsDump("My inst", "DOWN01", "typed", "Start")),
+                      Lines{"close 202 Cancel", "result 0x80004005"})))
         << run.Text();
 }
 
