@@ -267,6 +267,24 @@ TEST_F(RevocetDialog, RenamingWritesTheNewFileKeepsTheOldAndKeepingTheNameIsNoCo
     EXPECT_EQ(File("Other"), Instance("Other", "PRN01", "Zeta", "Stop"));
 }
 
+TEST_F(RevocetDialog, TextsRoundTripThroughTheFileAndBackIntoTheDialog) {
+    testkit::DialogRun run = Dialog(
+        "new ServiceRestart",
+        Concat(Fill("50% & more + 'x'", "web-01.example", "caf\u00e9 & 100%+"), {"click 1"}));
+    ASSERT_EQ(run.status, 0) << run.Text();
+    // The file holds the code page's bytes.
+    EXPECT_EQ(File("50% & more + 'x'"),
+              Instance("50% & more + 'x'", "web-01.example", "caf\xe9 & 100%+", "Start"));
+    run = Dialog("edit ServiceRestart --name \"50% & more + 'x'\"", {"dump", "click 1"});
+    ASSERT_EQ(run.status, 0) << run.Text();
+    EXPECT_EQ(
+        After(run, "focus 201"),
+        Concat(SettingsDump("50% & more + 'x'", "web-01.example", "caf\u00e9 & 100%+", "Start"),
+               {"close 202 OK", "result 0x00000000 name \"50% & more + 'x'\""}));
+    EXPECT_EQ(File("50% & more + 'x'"),
+              Instance("50% & more + 'x'", "web-01.example", "caf\xe9 & 100%+", "Start"));
+}
+
 TEST_F(RevocetDialog, AnInstanceThatDoesNotLoadIsLoggedAndShownWithTheTemplateCaption) {
     testkit::WriteFile(notify / "Broken", "[ServiceRestart\\Broken]\r\nCLSID={0}\r\nHost=x\r\n");
     testkit::DialogRun run = Dialog("edit ServiceRestart --name Broken", {"dump"});
