@@ -557,6 +557,18 @@ TEST_F(RevocetDialog, ThePickerListsManyServicesAcrossSeveralCallsAndKeepsRowsOn
               0);
 }
 
+TEST_F(RevocetDialog, AServiceWhoseRecordOutgrowsTheBufferIsListedToo) {
+    // A record larger than 2048 bytes: the picker makes room instead of asking for ever.
+    std::string display(3000, 'x');
+    testkit::WriteFile(dir / "services.sim", "[HUGE01\\a]\n[HUGE01\\big]\nDisplayName=" + display +
+                                                 "\nState=running\n[HUGE01\\small]\n");
+    testkit::DialogRun run = Dialog("new ServiceRestart", {"type 202 HUGE01", "click 205", "dump"});
+    EXPECT_TRUE(Has(run, "control 213 listview \"\" selected \"a\\ta\\tStopped.\" items "
+                         "\"a\\ta\\tStopped.\" \"big\\t" +
+                             display + "\\tRunning.\" \"small\\tsmall\\tStopped.\""))
+        << run.Text().substr(0, 2000);
+}
+
 TEST_F(RevocetDialog, HelpOpensEachDialogsTopicAndWindowActsOnTheSettingsDialogBehind) {
     std::string chm = Escaped(testkit::ZPath(testkit::BuildDir() / "plugins") + "\\revocet.chm");
     testkit::DialogRun run =
