@@ -1,6 +1,6 @@
 #include "svc_restart_dialog.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -431,11 +431,12 @@ BOOL CServiceListDialog::OnInitDialog() {
         state.state = LVIS_SELECTED | LVIS_FOCUSED;
         ::SendMessageA(hList, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&state));
     }
-    char szPrefix[512] = {};
-    LoadResourceText(IDS_SERVICES_TITLE, szPrefix, sizeof szPrefix);
-    char szTitle[260] = {}; // a longer host name is cut, never overrun
-    std::snprintf(szTitle, sizeof szTitle, "%s%s", szPrefix, m_strHost.c_str());
-    SetWindowText(szTitle);
+    // The title is built in 260 bytes: a longer host name is cut, never overrun.
+    char szTitle[260] = {};
+    LoadResourceText(IDS_SERVICES_TITLE, szTitle, sizeof szTitle);
+    std::string strTitle = szTitle + m_strHost;
+    strTitle.resize(std::min(strTitle.size(), sizeof szTitle - 1));
+    SetWindowText(strTitle);
     return TRUE;
 }
 
