@@ -394,7 +394,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SectionNameCase{"ServiceRestart", "Z:\\var\\notify\\Router alarms",
                                       "ServiceRestart\\Router alarms"},
                       SectionNameCase{"TextSpeech", "Z:\\n\\", "TextSpeech\\"},
-                      SectionNameCase{"Syslog", "Z:\\n\\\x95\x5C", "Syslog\\"}));
+                      SectionNameCase{"Syslog", "Z:\\n\\\x95\x5C", "Syslog\\"}),
+    [](const auto& info) { return testkit::ParamName(info.index, info.param.path); });
 
 TEST(SectionNamesCodePage, TrailByteIsNoSeparatorUnder932) {
     ScopedCodePage cp(932);
