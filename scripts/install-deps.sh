@@ -15,6 +15,7 @@ packages=(
   libfltk1.3-dev
   # the real services the tests and the demonstration use
   supervisor xvfb sox imagemagick chromium
+  rsyslog rsyslog-openssl openssl
   # benchmark baselines
   libinih-dev
 )
