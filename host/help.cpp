@@ -14,7 +14,7 @@ bool TakesValue(const std::string& option) {
     for (const char* name :
          {"--var", "--dir", "--form", "--listen", "--install-dir", "--address", "--port", "--user",
           "--password-file", "--backend", "--simulation-file", "--registry", "--script", "--name",
-          "--profile", "--section"})
+          "--tls-cert", "--tls-key", "--server-name", "--profile", "--section"})
         if (option == name)
             return true;
     return false;

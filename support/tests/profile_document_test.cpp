@@ -171,6 +171,12 @@ TEST_F(ProfileTest, LookupsIgnoreCase) {
     EXPECT_TRUE(doc.GetValue("\xC9T\xE9", "k\xC9", "", value));
     EXPECT_FALSE(doc.GetValue("\xE9t\xE9", "K\xC9", "", value));
     EXPECT_FALSE(doc.GetValue("\xC9t\xE9", "K\xE9", "", value));
+    // FindSection matches names as GetValue does.
+    const CProfileSection* pSection = doc.FindSection("\xC9T\xE9");
+    ASSERT_NE(pSection, nullptr);
+    EXPECT_EQ(pSection->name, "\xC9t\xE9");
+    EXPECT_EQ(doc.FindSection("\xE9t\xE9"), nullptr);
+    EXPECT_EQ(doc.FindSection(nullptr), nullptr);
 }
 
 TEST_F(ProfileTest, DoubleByteNamesUnder932) {
