@@ -45,7 +45,8 @@ WINPLAT_API void* GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 WINPLAT_API HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 // Why the last LoadLibraryA on this thread failed, in the loader's words.
 WINPLAT_API DWORD WinplatGetLoaderError(LPSTR lpBuffer, DWORD nSize);
-// Writes the module's path in the platform's form (Z:\...).
+// Writes the module's path in the platform's form (Z:\...). A buffer too small for it
+// receives the path cut to fit; the result is then nSize, with ERROR_INSUFFICIENT_BUFFER.
 WINPLAT_API DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
 // Resources compiled into a module.
@@ -99,3 +100,28 @@ WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT
 WINPLAT_API BOOL WinplatToPosixPath(LPCSTR lpPath, LPSTR lpBuffer, DWORD nSize);
 // Turns an absolute POSIX path into its Z:\ form; a relative one only gets "\" separators.
 WINPLAT_API BOOL WinplatFromPosixPath(LPCSTR lpPosix, LPSTR lpBuffer, DWORD nSize);
+
+#ifdef __cplusplus
+#include <string>
+
+namespace winplat {
+
+// The module's whole path, however long (a folder may take it past MAX_PATH): asks
+// GetModuleFileNameA with a buffer that grows until the path fits. Empty, with the last
+// error set, when the module has no path.
+inline std::string ModuleFileName(HMODULE hModule) {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameA(hModule, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+} // namespace winplat
+#endif
