@@ -18,7 +18,9 @@ namespace {
 constexpr char kSectionPrefix[] = "Syslog";
 
 const sentrel::InstanceFileType kSyslogInstanceFile{
-    kSectionPrefix, SYSLOG_INSTANCE_TYPE_TEXT, {"Address", "Message", "Port"},
+    kSectionPrefix,
+    SYSLOG_INSTANCE_TYPE_TEXT,
+    {"Address", "Message", "Port"},
     " Notification - Failed saving file to new notification format."};
 
 // The Port text's value: leading blanks and a sign allowed, reading stops at the first
@@ -74,9 +76,13 @@ void GuidBytes(const GUID& guid, unsigned char out[16]) {
 
 SysLog::SysLog() : m_socket(INVALID_SOCKET) {}
 
-SysLog::~SysLog() { UnInitialize(); }
+SysLog::~SysLog() {
+    UnInitialize();
+}
 
-void SysLog::Log(const std::string& strText) { sentrel::WriteLogText(m_pHost, strText); }
+void SysLog::Log(const std::string& strText) {
+    sentrel::WriteLogText(m_pHost, strText);
+}
 
 HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     if (m_bInitialized)
@@ -86,8 +92,8 @@ HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     WSADATA wsaData;
     if (WSAStartup(0x0101, &wsaData) != 0)
         return E_FAIL;
-    HRESULT hr = pSentrelUnk->QueryInterface(IID_ISentrelNotifyHost,
-                                             reinterpret_cast<void**>(&m_pHost));
+    HRESULT hr =
+        pSentrelUnk->QueryInterface(IID_ISentrelNotifyHost, reinterpret_cast<void**>(&m_pHost));
     if (FAILED(hr) || !m_pHost) {
         m_pHost = nullptr;
         WSACleanup();
@@ -206,9 +212,8 @@ HRESULT SysLog::LoadSyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strA
     reader.writeInstance = [&](const std::string&) {
         return SUCCEEDED(SaveSyslogInstance(bstrPath, nPort, strAddress, strMessage));
     };
-    sentrel::InstanceRead read =
-        sentrel::ReadInstanceFile(kSyslogInstanceFile, sentrel::AnsiFromBstr(bstrPath), m_pHost,
-                                  reader);
+    sentrel::InstanceRead read = sentrel::ReadInstanceFile(
+        kSyslogInstanceFile, sentrel::AnsiFromBstr(bstrPath), m_pHost, reader);
     return read == sentrel::InstanceRead::Failed ? E_FAIL : S_OK;
 }
 
@@ -251,7 +256,12 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
     doc.SetValue(strSection.c_str(), "Address", strAddress.c_str());
     doc.SetValue(strSection.c_str(), "Message", strMessage.c_str());
     doc.SetValue(strSection.c_str(), "Port", std::to_string(nPort).c_str());
-    if (!doc.Save(strPath.c_str())) {
+    auto logLine = [&](const std::string& strText) {
+        Log(strPath);
+        Log(strText);
+        Log("\r\n");
+    };
+    if (!sentrel::SaveInstanceDocument(doc, strPath, logLine)) {
         Log(strPath);
         Log(" Syslog Notification - Failed saving file.");
         Log("\r\n");
@@ -260,8 +270,12 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
     return S_OK;
 }
 
-HRESULT SysLog::NewInstanceDialog(BSTR, BSTR*) { return E_FAIL; }
-HRESULT SysLog::EditInstanceDialog(BSTR, BSTR*) { return E_FAIL; }
+HRESULT SysLog::NewInstanceDialog(BSTR, BSTR*) {
+    return E_FAIL;
+}
+HRESULT SysLog::EditInstanceDialog(BSTR, BSTR*) {
+    return E_FAIL;
+}
 
 HRESULT SysLog::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) {
     *phInstance = sentrel::ComponentModule::GetModuleInstance();
