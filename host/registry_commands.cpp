@@ -5,6 +5,7 @@
 #include <string>
 
 #include <winplat/winbase.h>
+#include <winplat/winnls.h>
 #include <winplat/winreg.h>
 
 #include "host.h"
@@ -15,9 +16,7 @@ namespace {
 
 // The installation directory by default: the folder above bin/ that holds this program.
 std::string DefaultInstallDir() {
-    char self[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path = self;
+    std::string path = winplat::ModuleFileName(nullptr);
     for (int up = 0; up < 2; ++up) {
         size_t cut = path.find_last_of('\\');
         if (cut == std::string::npos || cut <= 2)
@@ -48,6 +47,19 @@ std::string QueryText(HKEY hKey, const char* name) {
     return value;
 }
 
+// An absolute POSIX path in the platform's form and the ANSI code page, as the platform's
+// functions take it.
+std::string AnsiPlatformPath(const std::string& posix, const std::string& what) {
+    char platform[PATH_MAX + 3];
+    if (!WinplatFromPosixPath(posix.c_str(), platform, sizeof platform))
+        throw UsageError(
+            what + ": " +
+            (GetLastError() == ERROR_NO_UNICODE_TRANSLATION
+                 ? "the path cannot be written in code page " + std::to_string(GetACP())
+                 : std::string("path too long")));
+    return platform;
+}
+
 // A module path as LoadLibraryA takes it: absolute, in the platform's form.
 std::string ModulePathArgument(const std::string& arg) {
     if (arg.find('\\') != std::string::npos)
@@ -55,10 +67,7 @@ std::string ModulePathArgument(const std::string& arg) {
     char resolved[PATH_MAX];
     if (!realpath(arg.c_str(), resolved))
         throw UsageError("cannot load module " + arg + ": no such file");
-    char platform[PATH_MAX + 3];
-    if (!WinplatFromPosixPath(resolved, platform, sizeof platform))
-        throw UsageError("cannot load module " + arg + ": path too long");
-    return platform;
+    return AnsiPlatformPath(resolved, "cannot load module " + arg);
 }
 
 } // namespace
@@ -70,10 +79,9 @@ std::string RegistryProblem(LONG code) {
     if (code == ERROR_BADDB && WinplatGetRegistryError(detail, sizeof detail) > 0)
         return std::string("registry file cannot be read: ") + detail;
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&text), 0,
-                   nullptr);
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string why = text ? text : "error " + std::to_string(code);
     LocalFree(text);
     while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
@@ -98,7 +106,7 @@ int CommandInit(const Args& args) {
     if (installDir.empty())
         installDir = DefaultInstallDir();
     else if (installDir.front() == '/')
-        installDir = PluginPath(installDir);
+        installDir = AnsiPlatformPath(installDir, "init: --install-dir " + installDir);
 
     HKEY hHost = nullptr;
     LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kHostKey, 0, nullptr, REG_OPTION_NON_VOLATILE,

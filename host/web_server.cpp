@@ -22,8 +22,11 @@
 
 #include <httplib.h>
 
+#include <winplat/winnls.h>
+
 #include "host.h"
 #include "html_page.h"
+#include "profile_document.h"
 #include "notify_host.h"
 #include "web_plugin.h"
 
@@ -119,8 +122,9 @@ std::string HostPage(const std::string& title, const std::string& body) {
 
 // A notification instance in the directory, and the type its file names.
 struct Instance {
-    std::string name;
+    std::string name; // UTF-8, as on disk
     const NotificationType* pType = nullptr;
+    bool bSpellable = true; // the code page has the name: the plug-ins can open it
 };
 
 // The instance's type: the section prefix of its file (Syslog\Router alarms is a SysLog
@@ -198,7 +202,8 @@ private:
                       const std::string& detail, const std::string& log = {}) {
         std::string body = "<P id=\"failure\">" + HtmlEscape(detail) + "</P>\r\n";
         if (!log.empty())
-            body += "<P>What the plug-in logged:</P><PRE id=\"log\">" + HtmlEscape(log) + "</PRE>\r\n";
+            body +=
+                "<P>What the plug-in logged:</P><PRE id=\"log\">" + HtmlEscape(log) + "</PRE>\r\n";
         res.status = status;
         res.set_content(HostPage(title, body), "text/html; charset=utf-8");
     }
@@ -222,10 +227,11 @@ private:
             std::string name = entry->d_name;
             std::string path = m_posixDir + "/" + name;
             struct stat status;
-            if (!IsInstanceName(name) || stat(path.c_str(), &status) != 0 ||
-                !S_ISREG(status.st_mode))
+            // A save's temporary file is no instance, even one a killed save left behind.
+            if (!IsInstanceName(name) || IsProfileTempFileName(name) ||
+                stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
                 continue;
-            instances.push_back({name, TypeOfFile(path, types)});
+            instances.push_back({name, TypeOfFile(path, types), FitsCodePage(name)});
         }
         closedir(dir);
         std::sort(instances.begin(), instances.end(),
@@ -242,8 +248,12 @@ private:
                                "id=\"instances\"><TR><TH>Instance</TH><TH>Type</TH></TR>\r\n";
             for (const Instance& i : instances) {
                 std::string type = i.pType ? i.pType->displayName : "unknown";
-                std::string name = HtmlEscape(i.name);
-                if (i.pType && HasWebConfiguration(*i.pType))
+                // A name that is no UTF-8 shows with U+FFFD where its bad bytes are.
+                std::string name = HtmlEscape(Utf8(Utf16(i.name)));
+                if (!i.bSpellable)
+                    name += " (this name cannot be written in code page " +
+                            std::to_string(GetACP()) + ", so the plug-ins cannot open it)";
+                else if (i.pType && HasWebConfiguration(*i.pType))
                     name = "<A href=\"/_editnotify.cgi?name=" + UrlEncode(i.name) + "\">" + name +
                            "</A>";
                 html += "<TR><TD>" + name + "</TD><TD>" + HtmlEscape(type) + "</TD></TR>\r\n";
@@ -316,9 +326,14 @@ private:
             std::vector<NotificationType> types = ListNotificationTypes();
             std::string path = m_posixDir + "/" + name;
             struct stat status;
-            if (!IsInstanceName(name) || stat(path.c_str(), &status) != 0 ||
-                !S_ISREG(status.st_mode)) {
+            if (!IsInstanceName(name) || IsProfileTempFileName(name) ||
+                stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
                 a.failure = "there is no notification named \"" + name + "\"";
+                return a;
+            }
+            if (!FitsCodePage(name)) {
+                a.failure = "the name \"" + name + "\" cannot be written in code page " +
+                            std::to_string(GetACP()) + ", so the plug-ins cannot open it";
                 return a;
             }
             const NotificationType* pType = TypeOfFile(path, types);

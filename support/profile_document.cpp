@@ -101,6 +101,15 @@ bool CProfileSection::Write(FILE* pFile) const {
     return ok;
 }
 
+bool IsProfileTempFileName(std::string_view name) {
+    constexpr std::string_view prefix = PROFILE_TEMP_PREFIX;
+    if (name.size() != prefix.size() + 8 || name.substr(0, prefix.size()) != prefix ||
+        name.substr(prefix.size() + 4) != ".tmp")
+        return false;
+    return name.substr(prefix.size(), 4).find_first_not_of("0123456789ABCDEF") ==
+           std::string_view::npos;
+}
+
 CProfileProblem SectionNameProblem(std::string_view name) {
     CProfileProblem problem;
     // A header ends at the first "]" (or at "]"s right after "["), and a line break ends
@@ -248,8 +257,11 @@ bool CProfileDocument::Save(const char* pszPath) {
     }
     // The text goes to a new file beside the old one, which replaces it only when complete:
     // a failed save leaves the previous file as it was.
+    const std::string folder = FolderOf(m_strPath);
+    // What a save that died left behind goes first; a live save's file is held, and stays.
+    WinplatRemoveStaleTempFiles(folder.c_str(), PROFILE_TEMP_PREFIX);
     char szTemp[MAX_PATH];
-    if (!GetTempFileNameA(FolderOf(m_strPath).c_str(), ".pd", 0, szTemp))
+    if (!GetTempFileNameA(folder.c_str(), PROFILE_TEMP_PREFIX, 0, szTemp))
         return false;
     FILE* pFile = _fsopen(szTemp, "w", _SH_DENYWR);
     bool ok = pFile != nullptr;

@@ -34,6 +34,14 @@ public:
 inline constexpr size_t PROFILE_LINE_LIMIT = 2047;
 inline constexpr size_t PROFILE_SECTION_NAME_LIMIT = 259;
 
+// A save writes a new file "]pdXXXX.tmp" beside the old one (four hexadecimal digits)
+// and renames it over the old one. "]" keeps these apart from instance files: no section
+// name, so no instance name, can hold it. A save first removes such files that no live
+// process holds, left behind by a save that was killed.
+inline constexpr char PROFILE_TEMP_PREFIX[] = "]pd";
+// Whether a file name is that of a save's temporary file, for directory listings to skip.
+bool IsProfileTempFileName(std::string_view name);
+
 // Something in a document that a save would write but Load would not read back as it is.
 struct CProfileProblem {
     enum Kind {

@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 
 #include <winplat/winbase.h>
+#include <winplat/winnls.h>
 
 #include "codepage/codepage_internal.h"
 
@@ -23,6 +25,59 @@ bool IsLetter(char c) {
 }
 
 } // namespace
+
+bool HasHighBytes(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return true;
+    return false;
+}
+
+bool Utf8FromAnsi(std::string_view ansi, std::string& utf8) {
+    if (!HasHighBytes(ansi)) {
+        utf8.assign(ansi); // ASCII reads the same in every code page and in UTF-8
+        return true;
+    }
+    const int length = static_cast<int>(ansi.size());
+    int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, nullptr, 0);
+    if (units <= 0) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    std::u16string wide(static_cast<size_t>(units), u'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, wide.data(), units);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    utf8.assign(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
+    return true;
+}
+
+bool AnsiFromUtf8(std::string_view utf8, std::string& ansi) {
+    if (!HasHighBytes(utf8)) {
+        ansi.assign(utf8);
+        return true;
+    }
+    const int length = static_cast<int>(utf8.size());
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+    if (units <= 0) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    std::u16string wide(static_cast<size_t>(units), u'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), units);
+    // No stand-ins: a name that would come back as another name is refused.
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0,
+                                    nullptr, &usedDefault);
+    if (bytes <= 0 || usedDefault) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    ansi.assign(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, ansi.data(), bytes,
+                        nullptr, nullptr);
+    return true;
+}
 
 bool ToPosix(const char* path, std::string& posix) {
     if (!path) {
@@ -43,9 +98,11 @@ bool ToPosix(const char* path, std::string& posix) {
         SetLastError(ERROR_BAD_NETPATH); // \\server\share: no network drives here
         return false;
     }
-    posix.assign(rest);
-    winplat::codepage::BackslashesToSlashes(posix.data(), posix.size());
-    return true;
+    std::string platform(rest);
+    // A trail byte 0x5C of code page 932 is no separator; after the conversion no byte of
+    // UTF-8 can be mistaken for one.
+    winplat::codepage::BackslashesToSlashes(platform.data(), platform.size());
+    return Utf8FromAnsi(platform, posix);
 }
 
 DWORD ErrorFromErrno(int err, const std::string& posixPath) {
@@ -121,6 +178,7 @@ bool IsReadOnlyMode(unsigned mode) {
 
 } // namespace winplat::files
 
+using winplat::files::AnsiFromUtf8;
 using winplat::files::ToPosix;
 
 namespace {
@@ -148,9 +206,12 @@ WINPLAT_API BOOL WinplatFromPosixPath(LPCSTR lpPosix, LPSTR lpBuffer, DWORD nSiz
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string text = lpPosix[0] == '/' ? std::string("Z:") + lpPosix : std::string(lpPosix);
-    for (char& c : text)
+    std::string utf8 = lpPosix[0] == '/' ? std::string("Z:") + lpPosix : std::string(lpPosix);
+    for (char& c : utf8)
         if (c == '/')
             c = '\\';
+    std::string text;
+    if (!AnsiFromUtf8(utf8, text))
+        return FALSE;
     return CopyOut(text, lpBuffer, nSize);
 }

@@ -8,7 +8,10 @@
 
 #include "store.h"
 
+#include <cctype>
 #include <cerrno>
+#include <dirent.h>
+#include <string_view>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -161,11 +164,39 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Whether name is that of a temporary file of Commit for the file named base:
+// "." base "." and the six letters or digits that mkostemp chose.
+bool IsCommitTempName(std::string_view name, std::string_view base) {
+    if (name.size() != base.size() + 8 || name[0] != '.' || name.substr(1, base.size()) != base ||
+        name[base.size() + 1] != '.')
+        return false;
+    for (char c : name.substr(base.size() + 2))
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+// Removes the temporary files that writers killed in the middle of Commit left behind.
+// Every writer makes its temporary file while it holds the exclusive lock, which the
+// caller holds now: any such file there is is a dead writer's.
+void RemoveDeadWritersFiles(const std::string& folder, std::string_view base) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (dirent* entry = readdir(dir))
+        if (IsCommitTempName(entry->d_name, base))
+            unlinkat(dirfd(dir), entry->d_name, 0);
+    closedir(dir);
+}
+
 // Replaces the file with text: a temporary file in the same folder, synced and renamed
-// over it, so that the file is always either the old or the new text.
+// over it, so that the file is always either the old or the new text. The caller holds
+// the exclusive lock.
 bool Commit(const std::string& path, const std::string& text, mode_t mode) {
     std::string folder = Folder(path);
-    std::string temp = folder + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
+    std::string base = path.substr(path.rfind('/') + 1);
+    RemoveDeadWritersFiles(folder, base);
+    std::string temp = folder + "/." + base + ".XXXXXX";
     int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;

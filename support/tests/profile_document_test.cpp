@@ -445,6 +445,56 @@ TEST_F(ProfileTest, TheLimitsThemselvesComeBackWhole) {
     EXPECT_EQ(problem.limit, 2039u);
 }
 
+TEST_F(ProfileTest, SaveRemovesTemporaryFilesOfDeadSavesOnly) {
+    // Left behind by a save that was killed: nobody holds it.
+    WriteFile(P("]pd1A2B.tmp"), "[S]\r\nhalf");
+    // Held, as a live save holds its file, by another process.
+    WriteFile(P("]pdBEEF.tmp"), "");
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        int fd = ::open(P("]pdBEEF.tmp").c_str(), O_RDONLY);
+        char c = ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(done[0], &c, 1); // until the parent is through
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    // Held by this process: a temporary file it made and has not moved yet.
+    char own[MAX_PATH];
+    ASSERT_NE(GetTempFileNameA(m_dir.ZPath().c_str(), PROFILE_TEMP_PREFIX, 0, own), 0u);
+    // Names of another kind stay whatever they hold.
+    for (const char* other :
+         {".pd1A2B.tmp", "]pd1a2b.tmp", "]pd12.tmp", "]pd1A2B.tmpx", "x1A2B.tmp"})
+        WriteFile(P(other), "");
+
+    CProfileDocument doc;
+    doc.SetValue("S", "k", "v");
+    ASSERT_TRUE(doc.Save(Z("inst").c_str()));
+    (void)!::write(done[1], "x", 1);
+    ::waitpid(holder, nullptr, 0);
+
+    std::vector<std::string> names = Listing(m_dir.path());
+    std::string ownName = std::string(own).substr(std::string(own).rfind('\\') + 1);
+    std::vector<std::string> expected = {".pd1A2B.tmp", "]pd12.tmp", "]pd1A2B.tmpx", "]pd1a2b.tmp",
+                                         "]pdBEEF.tmp", "inst",      "x1A2B.tmp",    ownName};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    EXPECT_TRUE(IsProfileTempFileName("]pd1A2B.tmp"));
+    EXPECT_FALSE(IsProfileTempFileName(".pd1A2B.tmp"));
+
+    // Once the holders are gone, the next save clears their files away.
+    ASSERT_TRUE(DeleteFileA(own));
+    ASSERT_TRUE(doc.Save());
+    EXPECT_FALSE(fs::exists(P("]pdBEEF.tmp")));
+    for (int fd : {ready[0], ready[1], done[0], done[1]})
+        ::close(fd);
+}
+
 // --- instance section names and the V6 backup --------------------------------------
 
 struct SectionNameCase {

@@ -93,6 +93,11 @@ WINPLAT_API BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DW
 // or 0 with the last error set (the name must fit MAX_PATH).
 WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                                   LPSTR lpTempFileName);
+// A file that GetTempFileNameA made stays held by this process (an exclusive flock) until
+// it is moved or deleted through MoveFileExA or DeleteFileA, or the process ends. This
+// removes the files "<pre>XXXX.tmp" in the folder that no live process holds: those left
+// behind by a process that died. Returns how many were removed.
+WINPLAT_API UINT WinplatRemoveStaleTempFiles(LPCSTR lpPathName, LPCSTR lpPrefixString);
 
 // Turns a platform path (Z:\var\x, or a relative path with either separator) into the
 // POSIX path of the same file. Returns false for a drive other than Z:
