@@ -102,12 +102,7 @@ bool CProfileSection::Write(FILE* pFile) const {
 }
 
 bool IsProfileTempFileName(std::string_view name) {
-    constexpr std::string_view prefix = PROFILE_TEMP_PREFIX;
-    if (name.size() != prefix.size() + 8 || name.substr(0, prefix.size()) != prefix ||
-        name.substr(prefix.size() + 4) != ".tmp")
-        return false;
-    return name.substr(prefix.size(), 4).find_first_not_of("0123456789ABCDEF") ==
-           std::string_view::npos;
+    return WinplatIsTempFileName(std::string(name).c_str(), PROFILE_TEMP_PREFIX) != FALSE;
 }
 
 CProfileProblem SectionNameProblem(std::string_view name) {

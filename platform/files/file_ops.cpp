@@ -219,15 +219,13 @@ int CreateLocked(const std::string& posix) {
     return fd;
 }
 
-// Whether name is prefix, four upper-case hexadecimal digits and ".tmp".
+// Whether name is the prefix, four upper-case hexadecimal digits and ".tmp".
 bool IsTempName(std::string_view name, std::string_view prefix) {
     if (name.size() != prefix.size() + 8 || name.substr(0, prefix.size()) != prefix ||
         name.substr(prefix.size() + 4) != ".tmp")
         return false;
-    for (char c : name.substr(prefix.size(), 4))
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return false;
-    return true;
+    return name.substr(prefix.size(), 4).find_first_not_of("0123456789ABCDEF") ==
+           std::string_view::npos;
 }
 
 } // namespace
@@ -468,4 +466,13 @@ WINPLAT_API UINT WinplatRemoveStaleTempFiles(LPCSTR lpPathName, LPCSTR lpPrefixS
     ::closedir(dir);
     SetLastError(ERROR_SUCCESS);
     return removed;
+}
+
+WINPLAT_API BOOL WinplatIsTempFileName(LPCSTR lpFileName, LPCSTR lpPrefixString) {
+    if (!lpFileName)
+        return FALSE;
+    return IsTempName(lpFileName, std::string_view(lpPrefixString ? lpPrefixString : "",
+                                                   lpPrefixString ? strnlen(lpPrefixString, 3) : 0))
+               ? TRUE
+               : FALSE;
 }

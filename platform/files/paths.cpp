@@ -33,50 +33,40 @@ bool HasHighBytes(std::string_view text) {
     return false;
 }
 
-bool Utf8FromAnsi(std::string_view ansi, std::string& utf8) {
-    if (!HasHighBytes(ansi)) {
-        utf8.assign(ansi); // ASCII reads the same in every code page and in UTF-8
+// Text from one code page to another through UTF-16, refusing bytes that are no character
+// and characters the target writes only with a stand-in.
+bool Recode(UINT from, UINT to, std::string_view text, std::string& out) {
+    if (!HasHighBytes(text)) {
+        out.assign(text); // ASCII reads the same in every code page and in UTF-8
         return true;
     }
-    const int length = static_cast<int>(ansi.size());
-    int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, nullptr, 0);
-    if (units <= 0) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return false;
-    }
-    std::u16string wide(static_cast<size_t>(units), u'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, wide.data(), units);
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-    utf8.assign(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
-    return true;
-}
-
-bool AnsiFromUtf8(std::string_view utf8, std::string& ansi) {
-    if (!HasHighBytes(utf8)) {
-        ansi.assign(utf8);
-        return true;
-    }
-    const int length = static_cast<int>(utf8.size());
-    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
-    if (units <= 0) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return false;
-    }
-    std::u16string wide(static_cast<size_t>(units), u'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), units);
-    // No stand-ins: a name that would come back as another name is refused.
+    const int length = static_cast<int>(text.size());
+    int units = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    std::u16string wide(static_cast<size_t>(units > 0 ? units : 0), u'\0');
     BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0,
-                                    nullptr, &usedDefault);
+    const bool toUtf8 = to == CP_UTF8;
+    int bytes =
+        units <= 0 ? 0
+                   : (MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length,
+                                          wide.data(), units),
+                      WideCharToMultiByte(to, toUtf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), units,
+                                          nullptr, 0, nullptr, toUtf8 ? nullptr : &usedDefault));
     if (bytes <= 0 || usedDefault) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return false;
     }
-    ansi.assign(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, ansi.data(), bytes,
-                        nullptr, nullptr);
+    out.assign(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(to, toUtf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), units, out.data(),
+                        bytes, nullptr, nullptr);
     return true;
+}
+
+bool Utf8FromAnsi(std::string_view ansi, std::string& utf8) {
+    return Recode(CP_ACP, CP_UTF8, ansi, utf8);
+}
+
+bool AnsiFromUtf8(std::string_view utf8, std::string& ansi) {
+    return Recode(CP_UTF8, CP_ACP, utf8, ansi);
 }
 
 bool ToPosix(const char* path, std::string& posix) {

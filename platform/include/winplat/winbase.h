@@ -98,6 +98,8 @@ WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT
 // removes the files "<pre>XXXX.tmp" in the folder that no live process holds: those left
 // behind by a process that died. Returns how many were removed.
 WINPLAT_API UINT WinplatRemoveStaleTempFiles(LPCSTR lpPathName, LPCSTR lpPrefixString);
+// Whether a file name (no folder) has the form GetTempFileNameA gives with this prefix.
+WINPLAT_API BOOL WinplatIsTempFileName(LPCSTR lpFileName, LPCSTR lpPrefixString);
 
 // Turns a platform path (Z:\var\x, or a relative path with either separator) into the
 // POSIX path of the same file. Returns false for a drive other than Z:
