@@ -63,3 +63,20 @@ function(sentrel_notifier name)
                         LIBRARY_OUTPUT_DIRECTORY ${SENTREL_PLUGIN_DIR}
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
+
+# sentrel_help(<target> <folder> <name>)
+# Puts a module's help folder beside the plug-ins as <name> (for example Tellumo.chm), as
+# an installer puts the compiled help file beside its module.
+function(sentrel_help target folder name)
+  file(GLOB pages CONFIGURE_DEPENDS ${folder}/*)
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${name}.stamp)
+  add_custom_command(
+    OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${SENTREL_PLUGIN_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${folder} ${SENTREL_PLUGIN_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${pages}
+    COMMENT "Help file ${name}")
+  add_custom_target(${target}_help ALL DEPENDS ${stamp})
+  add_dependencies(${target} ${target}_help)
+endfunction()

@@ -27,6 +27,7 @@ int CommandNotify(const Args& args);
 int CommandWeb(const Args& args);
 int CommandPage(const Args& args);
 int CommandApply(const Args& args);
+int CommandDialog(const Args& args);
 
 // A notification type as the host's list records it.
 struct NotificationType {

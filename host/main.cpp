@@ -28,6 +28,11 @@ constexpr char kUsage[] =
     "  page edit TYPE PATH           print the plug-in's page for editing PATH\n"
     "  apply TYPE --dir DIR --form TEXT\n"
     "                                apply a posted form TEXT as it is\n"
+    "  dialog new TYPE --dir DIR [--script FILE]\n"
+    "  dialog edit TYPE --dir DIR --name NAME [--script FILE]\n"
+    "                                run the plug-in's settings dialog; with --script\n"
+    "                                headless, an operator script playing the person\n"
+    "                                (see docs/dialogs.md), the transcript on stdout\n"
     "\n"
     "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
     "$XDG_DATA_HOME/sentrel/registry.reg (~/.local/share/sentrel/registry.reg).\n"
@@ -78,6 +83,8 @@ int main(int argc, char** argv) {
             status = host::CommandPage(args);
         else if (command == "apply")
             status = host::CommandApply(args);
+        else if (command == "dialog")
+            status = host::CommandDialog(args);
         else
             throw host::UsageError("unknown command " + command + " (see sentrel --help)");
         std::fflush(stdout);

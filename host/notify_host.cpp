@@ -64,7 +64,10 @@ HRESULT NotifyHost::WriteLog(LONG, BSTR bstrText) {
         return S_OK;
     std::u16string text(bstrText);
     std::string utf8 = Utf8(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), m_pLog);
+    if (m_logSink)
+        m_logSink(utf8);
+    else
+        std::fwrite(utf8.data(), 1, utf8.size(), m_pLog);
     if (m_pCapture)
         *m_pCapture += utf8;
     return S_OK;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,8 @@ public:
     void SetExpandFails(bool fails) { m_bExpandFails = fails; }
     // Log text also goes to *pCapture (null: nowhere else), as UTF-8.
     void SetCapture(std::string* pCapture) { m_pCapture = pCapture; }
+    // Each WriteLog text goes to sink instead of the log file, one call each.
+    void SetLogSink(std::function<void(const std::string&)> sink) { m_logSink = std::move(sink); }
 
     // The text with every known variable replaced.
     std::u16string Expand(const std::u16string& text) const;
@@ -40,6 +43,7 @@ public:
 private:
     FILE* m_pLog;
     std::string* m_pCapture = nullptr;
+    std::function<void(const std::string&)> m_logSink;
     bool m_bExpandFails = false;
     std::vector<std::pair<std::u16string, std::u16string>> m_vars; // longest name first
     std::atomic<ULONG> m_ref{0};

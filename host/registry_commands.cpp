@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <winplat/htmlhelp.h>
 #include <winplat/winbase.h>
 #include <winplat/winnls.h>
 #include <winplat/winreg.h>
@@ -14,7 +15,8 @@ namespace host {
 
 namespace {
 
-// The installation directory by default: the folder above bin/ that holds this program.
+// The installation directory by default: where the build put the plug-ins and their help
+// files (plugins/ beside the bin/ that holds this program), else the folder above bin/.
 std::string DefaultInstallDir() {
     std::string path = winplat::ModuleFileName(nullptr);
     for (int up = 0; up < 2; ++up) {
@@ -23,6 +25,10 @@ std::string DefaultInstallDir() {
             break;
         path.resize(cut);
     }
+    std::string plugins = path + "\\plugins";
+    DWORD attributes = GetFileAttributesA(plugins.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return plugins;
     return path;
 }
 
@@ -123,6 +129,17 @@ int CommandInit(const Args& args) {
             RegCloseKey(hSub);
     }
     RegCloseKey(hHost);
+    // The help viewer is part of this platform: its control is registered, as the
+    // platform's own setup registers it.
+    if (rc == ERROR_SUCCESS) {
+        HKEY hHelp = nullptr;
+        rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\" HH_CONTROL_CLSID_TEXT, 0, nullptr,
+                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &hHelp, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            rc = SetText(hHelp, nullptr, "HHCtrl Object");
+            RegCloseKey(hHelp);
+        }
+    }
     if (rc != ERROR_SUCCESS)
         throw UsageError(RegistryProblem(rc));
     return 0;

@@ -1,4 +1,5 @@
 #include "tts_notification.h"
+#include "speech_dialog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -355,11 +356,29 @@ HRESULT TTSNotification::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) 
 
 // The settings dialog is not part of this module yet: every call fails as a cancelled
 // dialog does and leaves the out parameters alone.
-HRESULT TTSNotification::NewInstanceDialog(BSTR, BSTR*) {
-    return E_FAIL;
+HRESULT TTSNotification::NewInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
+    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+    CSpeechSettingsDialog dlg(sentrel::AnsiFromBstr(bstrDirectory), nullptr);
+    dlg.m_pNotifier = this;
+    if (!pbstrName || dlg.DoModal() != IDOK)
+        return E_FAIL;
+    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
+    return S_OK;
 }
-HRESULT TTSNotification::EditInstanceDialog(BSTR, BSTR*) {
-    return E_FAIL;
+
+HRESULT TTSNotification::EditInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
+    if (!pbstrName)
+        return E_FAIL;
+    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+    // A null name opens the dialog as for a new instance.
+    std::string strName = sentrel::AnsiFromBstr(*pbstrName);
+    CSpeechSettingsDialog dlg(sentrel::AnsiFromBstr(bstrDirectory), *pbstrName ? &strName : nullptr);
+    dlg.m_pNotifier = this;
+    if (dlg.DoModal() != IDOK)
+        return E_FAIL;
+    SysFreeString(*pbstrName);
+    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
+    return S_OK;
 }
 
 // The web configuration methods are in speech_web.cpp.

@@ -83,10 +83,11 @@ public:
 
     const CSpeechVoice& Voice() const { return m_voice; }
 
-private:
     // A log line naming an instance: the path as the host gave it, the text, then CR LF,
     // in three WriteLog calls, while a host interface is held.
     void LogLine(BSTR bstrPath, const char* pszText);
+
+private:
     void Log(const std::u16string& text);
 
     ISentrelNotifyHost* m_pHost = nullptr;

@@ -19,6 +19,15 @@ bool LoadResourceText(UINT id, char* buffer, int size);
 
 namespace sentrel {
 
+// The longest instance name a profile document reads back as part of its section name
+// (prefix, backslash, name in 259 bytes with the terminator): 252 for "Syslog".
+inline int MaxInstanceNameLength(const char* pszPrefix) {
+    int n = 0;
+    while (pszPrefix[n])
+        ++n;
+    return 258 - n;
+}
+
 // What an instance file of one notifier looks like.
 struct InstanceFileType {
     const char* szPrefix; // section name prefix: "Syslog", "ServiceRestart", "TextSpeech"

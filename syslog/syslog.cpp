@@ -1,4 +1,5 @@
 #include "syslog.h"
+#include "syslog_dialog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -270,11 +271,26 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
     return S_OK;
 }
 
-HRESULT SysLog::NewInstanceDialog(BSTR, BSTR*) {
-    return E_FAIL;
+HRESULT SysLog::NewInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
+    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+    CSyslogSettingsDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory), nullptr);
+    if (!pbstrName || dlg.DoModal() != IDOK)
+        return E_FAIL;
+    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
+    return S_OK;
 }
-HRESULT SysLog::EditInstanceDialog(BSTR, BSTR*) {
-    return E_FAIL;
+
+HRESULT SysLog::EditInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
+    if (!pbstrName)
+        return E_FAIL;
+    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+    std::string strName = sentrel::AnsiFromBstr(*pbstrName);
+    CSyslogSettingsDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory), &strName);
+    if (dlg.DoModal() != IDOK)
+        return E_FAIL;
+    SysFreeString(*pbstrName);
+    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
+    return S_OK;
 }
 
 HRESULT SysLog::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) {

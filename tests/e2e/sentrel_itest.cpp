@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "registry_probe.h"
 #include "testkit.h"
 #include "udp_receiver.h"
 
@@ -255,6 +256,27 @@ TEST(SentrelHelp, DescribesEveryCommand) {
     ASSERT_EQ(r.status, 0);
     for (const char* command : {"init", "register", "unregister", "types", "notify", "--registry"})
         EXPECT_NE(r.out.find(command), std::string::npos) << command;
+}
+
+} // namespace
+
+namespace {
+
+TEST(SentrelInit, InstallDirIsThePluginFolderAndTheHelpViewerIsRegistered) {
+    testkit::TempDir dir;
+    std::string registry = (dir / "registry.reg").string();
+    std::string host = testkit::HostPath().string() + " --registry " + ShellQuote(registry);
+    ASSERT_EQ(RunCommand(host + " init").status, 0);
+    WinplatSetRegistryPath(registry.c_str());
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel", "INSTALLDIR"),
+              testkit::ZPath(testkit::BuildDir() / "plugins"));
+    EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT,
+                                   "CLSID\\{adb880a6-d8ff-11cf-9377-00aa003b7a11}"));
+    // An installation folder given by the operator wins.
+    ASSERT_EQ(RunCommand(host + " init --install-dir /opt/sentrel").status, 0);
+    EXPECT_EQ(testkit::RegText(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel", "INSTALLDIR"),
+              "Z:\\opt\\sentrel");
+    WinplatSetRegistryPath(nullptr);
 }
 
 } // namespace

@@ -21,3 +21,10 @@ struct WINPLAT_RESOURCE_DIRECTORY {
 WINPLAT_API HMODULE WinplatModuleFromAddress(LPCVOID pAddress);
 WINPLAT_API void WinplatAttachResources(const WINPLAT_RESOURCE_DIRECTORY* pDirectory);
 WINPLAT_API void WinplatDetachResources(const WINPLAT_RESOURCE_DIRECTORY* pDirectory);
+
+// A dialog template (resource type RT_DIALOG, 5) as the resource compiler stores it, all
+// numbers little-endian, texts as a 16-bit byte count and UTF-8 bytes:
+//   "DLGT", style u32, exStyle u32, x y cx cy i16 (dialog units), point size u16,
+//   control count u16, font text, caption text; then per control: id i32, style u32,
+//   exStyle u32, x y cx cy i16, class text, window text.
+#define WINPLAT_DIALOG_MAGIC "DLGT"
