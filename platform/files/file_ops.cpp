@@ -184,8 +184,8 @@ private:
 };
 
 HeldTempFiles& Held() {
-    static HeldTempFiles* held = new HeldTempFiles; // kept to the very end of the process
-    return *held;
+    static HeldTempFiles held;
+    return held;
 }
 
 std::string FolderOfPosix(const std::string& path) {
