@@ -21,7 +21,9 @@ function(sentrel_test_dir dir name)
                                               GTest::gmock)
       set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY
                                                  ${CMAKE_BINARY_DIR}/tests)
-      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${kind})
+      # Test names without the printed parameter (a byte dump for a struct).
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
+                           PROPERTIES LABELS ${kind})
     endif()
   endforeach()
 endfunction()

@@ -50,8 +50,24 @@ std::string PluginPath(const std::string& path);
 // Whether every character of the UTF-8 text has a form in the ANSI code page (no stand-in).
 bool FitsCodePage(const std::string& utf8);
 
+// The names of a key's subkeys, in the registry's order.
+std::vector<std::string> SubkeyNames(HKEY hKey);
+
 // The registry failure explained (the file and line when it does not parse).
 std::string RegistryProblem(LONG code);
+// UsageError naming the file and line when the registry file cannot be read.
+void RequireReadableRegistry();
+
+int CommandMachine(const Args& args);
+
+// Prints the lines of usage that describe command, as "usage: sentrel ..."; all of usage
+// when it has none.
+void PrintCommandUsage(const char* usage, const std::string& command);
+// Whether args ask for help (--help or -h where an option's value cannot stand).
+bool WantsHelp(const Args& args);
+
+// The platform's text for a Win32 error, without its line end and full stop.
+std::string SystemErrorText(DWORD code);
 
 // "0x%08X".
 std::string HresultText(HRESULT hr);

@@ -33,11 +33,19 @@ constexpr char kUsage[] =
     "                                run the plug-in's settings dialog; with --script\n"
     "                                headless, an operator script playing the person\n"
     "                                (see docs/dialogs.md), the transcript on stdout\n"
+    "  machine add NAME [--address A] [--port P] [--user U] [--password-file F]\n"
+    "              [--backend supervisord|simulated] [--simulation-file F]\n"
+    "                                set the service manager of machine NAME (the\n"
+    "                                password is the first line of F, - for stdin)\n"
+    "  machine list                  list the configured machines (no passwords)\n"
+    "  machine remove NAME           forget machine NAME's settings\n"
+    "  machine test NAME             connect to NAME's manager and list its services\n"
     "\n"
     "The registry file is FILE, else $SENTREL_REGISTRY, else\n"
     "$XDG_DATA_HOME/sentrel/registry.reg (~/.local/share/sentrel/registry.reg).\n"
-    "Exit status: 0 success, 1 the plug-in reported a failure (its HRESULT on\n"
-    "standard error), 2 bad usage or setup.\n";
+    "Every command answers --help. Exit status: 0 success, 1 the plug-in reported a\n"
+    "failure (its HRESULT and the cause the host finds on standard error), 2 bad usage\n"
+    "or setup.\n";
 
 } // namespace
 
@@ -65,6 +73,12 @@ int main(int argc, char** argv) {
         std::string command = args.front();
         args.erase(args.begin());
 
+        if (host::WantsHelp(args)) {
+            host::PrintCommandUsage(kUsage, command);
+            return 0;
+        }
+        host::RequireReadableRegistry();
+
         CoInitialize(nullptr);
         int status;
         if (command == "init")
@@ -85,6 +99,8 @@ int main(int argc, char** argv) {
             status = host::CommandApply(args);
         else if (command == "dialog")
             status = host::CommandDialog(args);
+        else if (command == "machine")
+            status = host::CommandMachine(args);
         else
             throw host::UsageError("unknown command " + command + " (see sentrel --help)");
         std::fflush(stdout);

@@ -4,6 +4,7 @@
 #include <winplat/comptr.h>
 #include <winplat/sapi.h>
 
+#include "diagnose.h"
 #include "host.h"
 #include "notify_host.h"
 
@@ -36,9 +37,10 @@ int CommandNotify(const Args& args) {
     winplat::ComPtr<ISentrelNotification> plugin;
     plugin.Attach(static_cast<ISentrelNotification*>(CreatePlugin(type, IID_ISentrelNotification)));
 
+    std::string pluginPath = PluginPath(positional[1]);
     HRESULT hr = plugin->Initialize(static_cast<ISentrelNotifyHost*>(&hostObject));
     if (SUCCEEDED(hr)) {
-        winplat::Bstr path(Utf16(PluginPath(positional[1])));
+        winplat::Bstr path(Utf16(pluginPath));
         hr = plugin->Notify(path.Get());
         // This host lives for one alert: what the plug-in queued on the platform's voice
         // is spoken to the end before the plug-in lets go of the voice.
@@ -47,11 +49,10 @@ int CommandNotify(const Args& args) {
     }
     plugin.Reset();
     std::fflush(stdout);
-    if (hr != S_OK) {
+    if (hr != S_OK)
         std::fprintf(stderr, "%s\n", HresultText(hr).c_str());
-        return 1;
-    }
-    return 0;
+    ReportNotify(type, pluginPath, hr, hostObject);
+    return hr == S_OK ? 0 : 1;
 }
 
 } // namespace host

@@ -1,4 +1,5 @@
 // init, register, unregister, types.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +77,56 @@ std::string ModulePathArgument(const std::string& arg) {
     return AnsiPlatformPath(resolved, "cannot load module " + arg);
 }
 
+bool HostKeysPresent() {
+    HKEY hList = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNotificationKey, 0, KEY_READ, &hList) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hList);
+    return true;
+}
+
+// The module a class is served by, as its InprocServer32 key names it.
+std::string ServerOf(const std::string& clsid) {
+    HKEY hServer = nullptr;
+    std::string key = "CLSID\\" + clsid + "\\InprocServer32";
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hServer) != ERROR_SUCCESS)
+        return {};
+    std::string server = QueryText(hServer, nullptr);
+    RegCloseKey(hServer);
+    return server;
+}
+
+// Says on standard error which notification types the module added or took away.
+void ReportRegistered(const std::string& shown, const std::string& modulePath,
+                      const std::vector<NotificationType>& before, bool bRegister) {
+    std::vector<NotificationType> after = ListNotificationTypes();
+    const std::vector<NotificationType>& listed = bRegister ? after : before;
+    const std::vector<NotificationType>& other = bRegister ? before : after;
+    int count = 0;
+    for (const NotificationType& t : listed) {
+        bool inOther = std::any_of(other.begin(), other.end(),
+                                   [&](const NotificationType& o) { return o.subkey == t.subkey; });
+        bool ours = ServerOf(t.clsid) == modulePath;
+        if (bRegister ? (ours || !inOther) : !inOther) {
+            std::fprintf(stderr, "sentrel: %s notification type %s (%s) %s %s\n",
+                         bRegister ? "registered" : "unregistered", t.subkey.c_str(),
+                         t.displayName.c_str(), bRegister ? "from" : "of", shown.c_str());
+            ++count;
+        }
+    }
+    if (count == 0)
+        std::fprintf(stderr, "sentrel: %s %s; it %s no notification type\n",
+                     bRegister ? "registered" : "unregistered", shown.c_str(),
+                     bRegister ? "adds" : "removed");
+}
+
 } // namespace
+
+void RequireReadableRegistry() {
+    char detail[1024] = {};
+    if (WinplatGetRegistryError(detail, sizeof detail) > 0)
+        throw UsageError(std::string("registry file cannot be read: ") + detail);
+}
 
 std::string RegistryProblem(LONG code) {
     char path[MAX_PATH * 4] = {};
@@ -84,15 +134,19 @@ std::string RegistryProblem(LONG code) {
     char detail[1024] = {};
     if (code == ERROR_BADDB && WinplatGetRegistryError(detail, sizeof detail) > 0)
         return std::string("registry file cannot be read: ") + detail;
+    return std::string("registry ") + path + ": " + SystemErrorText(static_cast<DWORD>(code));
+}
+
+std::string SystemErrorText(DWORD code) {
     char* text = nullptr;
-    FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string why = text ? text : "error " + std::to_string(code);
     LocalFree(text);
-    while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.'))
         why.pop_back();
-    return std::string("registry ") + path + ": " + why;
+    return why;
 }
 
 std::string HresultText(HRESULT hr) {
@@ -160,9 +214,38 @@ int CommandRegister(const Args& args, bool bRegister) {
     auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(hModule, exportName));
     if (!pfn)
         throw UsageError("module " + args[0] + " does not export " + exportName);
+    bool bHostKeys = HostKeysPresent();
+    std::vector<NotificationType> before =
+        bHostKeys ? ListNotificationTypes() : std::vector<NotificationType>{};
     HRESULT hr = pfn();
     std::printf("%s\n", HresultText(hr).c_str());
-    return SUCCEEDED(hr) ? 0 : 1;
+    std::fflush(stdout);
+    if (FAILED(hr)) {
+        if (char detail[1024] = {}; WinplatGetRegistryError(detail, sizeof detail) > 0)
+            std::fprintf(stderr, "sentrel: registry file cannot be read: %s\n", detail);
+        return 1;
+    }
+    if (!bHostKeys) {
+        std::fprintf(stderr,
+                     "sentrel: warning: the host's keys (HKEY_LOCAL_MACHINE\\%s) are missing, so "
+                     "no notification type is listed; run sentrel init, then register again\n",
+                     kNotificationKey);
+        return 0;
+    }
+    ReportRegistered(args[0], path, before, bRegister);
+    return 0;
+}
+
+std::vector<std::string> SubkeyNames(HKEY hKey) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD cch = sizeof name;
+        if (RegEnumKeyExA(hKey, index, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return names;
+        names.push_back(name);
+    }
 }
 
 std::vector<NotificationType> ListNotificationTypes() {
@@ -173,14 +256,9 @@ std::vector<NotificationType> ListNotificationTypes() {
     if (rc != ERROR_SUCCESS)
         throw UsageError(RegistryProblem(rc));
     std::vector<NotificationType> types;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (RegEnumKeyExA(hList, index, name, &cch, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
+    for (const std::string& name : SubkeyNames(hList)) {
         HKEY hType = nullptr;
-        if (RegOpenKeyExA(hList, name, 0, KEY_READ, &hType) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(hList, name.c_str(), 0, KEY_READ, &hType) != ERROR_SUCCESS)
             continue;
         types.push_back({name, QueryText(hType, "DisplayName"), QueryText(hType, "CLSID"),
                          QueryText(hType, "Description")});
@@ -193,9 +271,13 @@ std::vector<NotificationType> ListNotificationTypes() {
 int CommandTypes(const Args& args) {
     if (!args.empty())
         throw UsageError("types takes no arguments");
-    for (const NotificationType& t : ListNotificationTypes())
+    std::vector<NotificationType> types = ListNotificationTypes();
+    for (const NotificationType& t : types)
         std::printf("%s\t%s\t%s\t%s\n", t.subkey.c_str(), t.displayName.c_str(), t.clsid.c_str(),
                     t.description.c_str());
+    if (types.empty())
+        std::fprintf(stderr, "sentrel: no notification type is registered (sentrel register "
+                             "MODULE, e.g. build/plugins/tellumo.so)\n");
     return 0;
 }
 

@@ -1,7 +1,9 @@
 // page and apply: one web configuration call from the command line. Standard output holds
 // nothing but the page; the plug-in's log lines go to standard error.
 #include <cstdio>
+#include <functional>
 
+#include "diagnose.h"
 #include "host.h"
 #include "notify_host.h"
 #include "web_plugin.h"
@@ -30,13 +32,13 @@ void RefuseOptions(const Args& args, const char* command) {
             throw UsageError(std::string(command) + ": unknown option " + arg);
 }
 
-int Finish(HRESULT hr) {
+// The result on standard error; then what the host found out about it.
+int Finish(HRESULT hr, const std::function<void()>& report) {
     std::fflush(stdout);
-    if (hr != S_OK) {
+    if (hr != S_OK)
         std::fprintf(stderr, "%s\n", HresultText(hr).c_str());
-        return 1;
-    }
-    return 0;
+    report();
+    return hr == S_OK ? 0 : 1;
 }
 
 ISentrelNotificationWeb* RequireWeb(const WebPlugin& plugin, const NotificationType& type) {
@@ -57,7 +59,8 @@ int CommandPage(const Args& argsIn) {
         throw UsageError("usage: page new TYPE --dir DIR | page edit TYPE PATH");
 
     NotificationType type = FindNotificationType(args[1]);
-    winplat::Bstr argument(Utf16(bNew ? PluginDirectory(dir) : PluginPath(args[2])));
+    std::string target = bNew ? PluginDirectory(dir) : PluginPath(args[2]);
+    winplat::Bstr argument(Utf16(target));
     NotifyHost hostObject(stderr);
     HRESULT hr;
     {
@@ -71,7 +74,12 @@ int CommandPage(const Args& argsIn) {
             std::fwrite(page.data(), 1, page.size(), stdout);
         }
     }
-    return Finish(hr);
+    return Finish(hr, [&] {
+        if (bNew)
+            ReportDirectory(type, target, "", hr);
+        else
+            ReportPage(type, target, hr);
+    });
 }
 
 int CommandApply(const Args& argsIn) {
@@ -86,7 +94,8 @@ int CommandApply(const Args& argsIn) {
         throw UsageError("usage: apply TYPE --dir DIR --form TEXT");
 
     NotificationType type = FindNotificationType(args[0]);
-    winplat::Bstr directory(Utf16(PluginDirectory(dir)));
+    std::string pluginDirectory = PluginDirectory(dir);
+    winplat::Bstr directory(Utf16(pluginDirectory));
     winplat::Bstr formData(Utf16(form));
     NotifyHost hostObject(stderr);
     HRESULT hr;
@@ -94,7 +103,7 @@ int CommandApply(const Args& argsIn) {
         WebPlugin plugin(type, &hostObject);
         hr = RequireWeb(plugin, type)->ApplyPostedForm(directory.Get(), formData.Get());
     }
-    return Finish(hr);
+    return Finish(hr, [&] { ReportDirectory(type, pluginDirectory, form, hr); });
 }
 
 } // namespace host

@@ -24,6 +24,7 @@
 
 #include <winplat/winnls.h>
 
+#include "diagnose.h"
 #include "host.h"
 #include "html_page.h"
 #include "profile_document.h"
@@ -481,8 +482,11 @@ int CommandWeb(const Args& args) {
     configuration.Route(server);
     int bound = port == 0 ? server.bind_to_any_port(address)
                           : (server.bind_to_port(address, port) ? port : -1);
-    if (bound < 0)
-        throw UsageError("web: cannot listen on " + listen);
+    if (bound < 0) {
+        std::string why = ListenProblem(address, port);
+        throw UsageError("web: cannot listen on " + listen + (why.empty() ? "" : ": " + why) +
+                         "; try --listen 127.0.0.1:0 for a free port");
+    }
     std::string shown = address.find(':') != std::string::npos ? "[" + address + "]" : address;
     std::printf("Listening on http://%s:%d/\n", shown.c_str(), bound);
     std::fflush(stdout);

@@ -4,8 +4,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The build: the first one takes a few minutes, later ones only rebuild what changed. The
+# build tool's progress line is shown as it goes (on a terminal in place, otherwise every
+# 25th step); its whole output only when it fails.
+echo "== Building into build/ (the first build takes a few minutes)"
 cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+build_log=$(mktemp /tmp/sentrel-build-XXXXXX.log)
+show_progress() {
+  local line
+  while IFS= read -r line; do
+    [[ "$line" =~ ^\[([1-9][0-9]*)/([0-9]+)\] ]] || continue
+    if [ -t 1 ]; then
+      printf '\r\033[K%s' "${line:0:$((${COLUMNS:-80} - 1))}"
+    elif [ $((BASH_REMATCH[1] % 25)) = 0 ] || [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]; then
+      echo "${line:0:100}"
+    fi
+  done
+  if [ -t 1 ]; then printf '\r\033[K'; fi
+}
+if ! cmake --build --preset default 2>&1 | tee "$build_log" | show_progress; then
+  cat "$build_log"
+  echo "The build failed (its output is above and in $build_log)."
+  exit 1
+fi
+rm -f "$build_log"
+echo "Built."
 
 work=$(mktemp -d /tmp/sentrel-demo-XXXXXX)
 pids=()
@@ -78,9 +101,12 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 # Where the local machine's supervisord listens, and its credentials, in the registry.
-printf '\n[HKEY_LOCAL_MACHINE\\Software\\Calvaro\\Sentrel\\ServiceManager\\Machines\\localhost]\n"Port"=dword:%08x\n"UserName"="demo"\n"Password"="demo"\n' \
-  "$svport" >>"$SENTREL_REGISTRY"
-echo "supervisord on 127.0.0.1:$svport: $($ctl status webcache || true)"
+echo demo >"$work/password"
+echo "sentrel machine add localhost --port $svport --user demo --password-file $work/password:"
+$sentrel machine add localhost --port "$svport" --user demo --password-file "$work/password" |
+  sed 's/^/    /'
+echo "sentrel machine test localhost (the programs supervisord runs, with their states):"
+$sentrel machine test localhost 2>/dev/null | sed 's/^/    /'
 for command in Start Stop; do
   instance="$notify/$command web cache"
   printf '[ServiceRestart\\%s web cache]\r\nCLSID={F28C09E9-D135-4E93-AD37-73CCA41E8D2A}\r\nHost=%%H\r\nService=%%V\r\nCommand=%s\r\n' \

@@ -8,9 +8,15 @@ cd "$(dirname "$0")/.."
 preset=${1:-default}
 shift || true
 
-# The browser tests drive Debian's Chromium with playwright-core from npm.
+# The browser tests drive Debian's Chromium with playwright-core from npm. npm ci (which
+# needs the network) runs only when the modules are missing or the lock file changed.
 if [ -f tests/browser/package.json ]; then
-  (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
+  stamp=tests/browser/node_modules/.sentrel-lock.sha256
+  lock=$(sha256sum tests/browser/package-lock.json | cut -d' ' -f1)
+  if [ ! -d tests/browser/node_modules ] || [ "$(cat "$stamp" 2>/dev/null)" != "$lock" ]; then
+    (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
+    echo "$lock" >"$stamp"
+  fi
 fi
 
 cmake --preset "$preset"

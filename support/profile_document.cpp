@@ -289,6 +289,10 @@ bool CProfileDocument::GetValue(const char* pszSection, const char* pszKey, cons
     return false;
 }
 
+const CProfileSection* CProfileDocument::FindSection(const char* pszSection) const {
+    return Find(LowerName(pszSection ? pszSection : ""));
+}
+
 void CProfileDocument::SetValue(const char* pszSection, const char* pszKey, const char* pszValue) {
     CProfileSection* pSection = Find(LowerName(pszSection));
     if (!pSection)

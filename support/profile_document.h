@@ -96,6 +96,9 @@ public:
     // Creates the section and the entry as needed, else replaces the first matching value.
     void SetValue(const char* pszSection, const char* pszKey, const char* pszValue);
 
+    // The section of that name (matched as GetValue matches it); null when there is none.
+    const CProfileSection* FindSection(const char* pszSection) const;
+
     // The section named at nPosition of the sorted name index; advances nPosition.
     bool GetSectionAt(int& nPosition, std::string& strName, CProfileSection*& pSection) const;
 

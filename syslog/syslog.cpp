@@ -7,11 +7,14 @@
 
 #include <winplat/comptr.h>
 #include <winplat/crt.h>
+#include <winplat/winbase.h>
 #include <winplat/winnls.h>
 #include <winplat/winsock.h>
 
 #include "instance_file.h"
 #include "profile_document.h"
+#include "syslog_format.h"
+#include "syslog_transport.h"
 #include "text.h"
 
 namespace {
@@ -102,6 +105,7 @@ HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     }
     m_socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (m_socket != INVALID_SOCKET) {
+        m_origin = SyslogOrigin(); // asked once: both are system calls
         m_bInitialized = true;
         return S_OK;
     }
@@ -158,7 +162,13 @@ HRESULT SysLog::Notify(BSTR bstrNotificationPathName) {
     LONG nPort = SYSLOG_DEFAULT_PORT;
     std::string strAddress;
     std::string strMessage;
-    if (FAILED(LoadSyslogInstance(bstrNotificationPathName, nPort, strAddress, strMessage))) {
+    // An optional key with a value it does not take fails the alert: sending in another
+    // format, or unencrypted when TLS was meant, would be worse than not sending.
+    SyslogOptions options;
+    bool bOptionsGood = true;
+    if (FAILED(LoadInstance(bstrNotificationPathName, nPort, strAddress, strMessage, &options,
+                            &bOptionsGood)) ||
+        !bOptionsGood) {
         Log("Syslog::Notify:Failed to load instance data\r\n");
         return E_FAIL;
     }
@@ -182,13 +192,24 @@ HRESULT SysLog::Notify(BSTR bstrNotificationPathName) {
         Log("Syslog::SendTo failed\r\n");
         return E_FAIL;
     }
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(static_cast<u_short>(nPort));
-    destination.sin_addr.s_addr = inet_addr(strAddress.c_str());
-    int sent = sendto(m_socket, strPayload.data(), static_cast<int>(strPayload.size()), 0,
-                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
-    if (sent == SOCKET_ERROR) {
+    if (options.format != SyslogFormat::Raw) {
+        StampSyslogTime(m_origin);
+        strPayload = FrameSyslogMessage(options, m_origin, strPayload);
+    }
+    uint32_t nAddress = inet_addr(strAddress.c_str());
+    bool bSent;
+    if (options.transport == SyslogTransport::Udp) {
+        sockaddr_in destination{};
+        destination.sin_family = AF_INET;
+        destination.sin_port = htons(static_cast<u_short>(nPort));
+        destination.sin_addr.s_addr = nAddress;
+        bSent = sendto(m_socket, strPayload.data(), static_cast<int>(strPayload.size()), 0,
+                       reinterpret_cast<const sockaddr*>(&destination),
+                       sizeof destination) != SOCKET_ERROR;
+    } else {
+        bSent = nAddress != INADDR_NONE && SendStream(options, nAddress, nPort, strPayload);
+    }
+    if (!bSent) {
         Log("Syslog::SendTo failed\r\n");
         return E_FAIL;
     }
@@ -196,8 +217,31 @@ HRESULT SysLog::Notify(BSTR bstrNotificationPathName) {
     return S_OK;
 }
 
+bool SysLog::SendStream(const SyslogOptions& options, uint32_t nAddress, LONG nPort,
+                        const std::string& strMessage) {
+    SyslogStreamTarget target;
+    target.nAddress = nAddress;
+    target.nPort = static_cast<uint16_t>(nPort);
+    target.bTls = options.transport == SyslogTransport::Tls;
+    target.strServerName = options.strServerName;
+    target.bVerify = options.bVerify;
+    if (!options.strCAFile.empty()) {
+        char szPosix[MAX_PATH];
+        if (!WinplatToPosixPath(options.strCAFile.c_str(), szPosix, sizeof szPosix))
+            return false;
+        target.strCAFile = szPosix;
+    }
+    return SendSyslogStream(target, OctetCounted(strMessage));
+}
+
 HRESULT SysLog::LoadSyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
                                    std::string& strMessage) {
+    return LoadInstance(bstrPath, nPort, strAddress, strMessage, nullptr, nullptr);
+}
+
+HRESULT SysLog::LoadInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
+                             std::string& strMessage, SyslogOptions* pOptions,
+                             bool* pbOptionsGood) {
     sentrel::InstanceReader reader;
     reader.readKeys = [&](const CProfileDocument& doc, const std::string& strSection) {
         std::string strPort;
@@ -205,6 +249,8 @@ HRESULT SysLog::LoadSyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strA
         doc.GetValue(strSection.c_str(), "Message", "", strMessage);
         doc.GetValue(strSection.c_str(), "Port", "", strPort);
         nPort = ParsePort(strPort);
+        if (pOptions && pbOptionsGood)
+            *pbOptionsGood = ReadSyslogOptions(doc, strSection, *pOptions);
     };
     // A file without a section is a version 6 record, converted in place.
     reader.readVersion6 = [&](const std::string&) {
@@ -249,7 +295,7 @@ bool SysLog::ReadVersion6SyslogInstance(BSTR bstrPath, LONG& nPort, std::string&
 }
 
 HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string& strAddress,
-                                   const std::string& strMessage) {
+                                   const std::string& strMessage, BSTR bstrKeepFrom) {
     std::string strPath = sentrel::AnsiFromBstr(bstrPath);
     CProfileDocument doc;
     std::string strSection = InstanceSectionName(kSectionPrefix, strPath.c_str());
@@ -257,6 +303,20 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
     doc.SetValue(strSection.c_str(), "Address", strAddress.c_str());
     doc.SetValue(strSection.c_str(), "Message", strMessage.c_str());
     doc.SetValue(strSection.c_str(), "Port", std::to_string(nPort).c_str());
+    // The keys that neither the dialog nor the web pages show (format, transport, ...)
+    // stay as they were in the syslog instance this save replaces (or renames).
+    std::string strOldPath = bstrKeepFrom ? sentrel::AnsiFromBstr(bstrKeepFrom) : strPath;
+    std::string strOldSection = InstanceSectionName(kSectionPrefix, strOldPath.c_str());
+    CProfileDocument old;
+    std::string strClsid;
+    if (old.Load(strOldPath.c_str()) == CProfileDocument::LOADED &&
+        old.GetValue(strOldSection.c_str(), "CLSID", "", strClsid) &&
+        strClsid == SYSLOG_INSTANCE_TYPE_TEXT) {
+        std::string strValue;
+        for (const char* pszKey : SYSLOG_OPTIONAL_KEYS)
+            if (old.GetValue(strOldSection.c_str(), pszKey, "", strValue))
+                doc.SetValue(strSection.c_str(), pszKey, strValue.c_str());
+    }
     auto logLine = [&](const std::string& strText) {
         Log(strPath);
         Log(strText);

@@ -7,6 +7,7 @@
 
 #include "component.h"
 #include "notification_interfaces.h"
+#include "syslog_format.h"
 
 // {C89F80D2-B3F1-11D4-804A-0001025EB176}
 inline constexpr CLSID CLSID_SysLog = {
@@ -46,8 +47,11 @@ public:
     // Instance files. Port, address and message are in/out: the caller presets them.
     HRESULT LoadSyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
                                std::string& strMessage);
+    // Writes the instance anew. The optional keys (Format, Transport, ...) of the syslog
+    // instance at bstrKeepFrom, by default the file being replaced, are carried over: a
+    // dialog that renames an instance passes the old path.
     HRESULT SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string& strAddress,
-                               const std::string& strMessage);
+                               const std::string& strMessage, BSTR bstrKeepFrom = nullptr);
     bool ReadVersion6SyslogInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
                                     std::string& strMessage);
 
@@ -58,8 +62,16 @@ public:
 private:
     // One WriteLog call at level 1, while the host reference is held.
     void Log(const std::string& strText);
+    // LoadSyslogInstance that also reads the optional keys when pOptions is given;
+    // *pbOptionsGood turns false when one of them holds a value it does not take.
+    HRESULT LoadInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress,
+                         std::string& strMessage, SyslogOptions* pOptions, bool* pbOptionsGood);
+    // Sends one framed message over a connection of its own (TCP or TLS).
+    bool SendStream(const SyslogOptions& options, uint32_t nAddress, LONG nPort,
+                    const std::string& strMessage);
 
     bool m_bInitialized = false;
     ISentrelNotifyHost* m_pHost = nullptr;
     SOCKET m_socket;
+    SyslogStamp m_origin; // host name and process of the headers, from Initialize
 };

@@ -136,9 +136,15 @@ void CSyslogSettingsDialog::OnOK() {
         if (m_strMessage.empty())
             return Refuse(IDS_MESSAGE_EMPTY, IDC_MESSAGE);
         winplat::Bstr bstrPath = winplat::Bstr::Adopt(sentrel::BstrFromAnsi(strPath));
+        // An edited instance keeps the keys the dialog does not show (format, transport,
+        // ...), also under a new name: they come from the file it was opened from.
+        winplat::Bstr bstrOriginal;
+        if (m_bEdit)
+            bstrOriginal = winplat::Bstr::Adopt(
+                sentrel::BstrFromAnsi(m_strDirectory + "\\" + m_strOriginalName));
         // A file that was not written is not confirmed: the operator can correct or cancel.
         if (FAILED(m_pNotifier->SaveSyslogInstance(bstrPath.Get(), m_nPort, m_strAddress,
-                                                   m_strMessage)))
+                                                   m_strMessage, bstrOriginal.Get())))
             return Refuse(IDS_SAVE_FAILED, 0);
     }
     afx::CDialog::OnOK();

@@ -349,7 +349,7 @@ private:
         m_valid = false;
         m_tree = Tree{};
         m_error.clear();
-        m_mode = 0644;
+        m_mode = 0600; // a new registry may come to hold passwords
         if (fd >= 0) {
             std::string text;
             text.resize(static_cast<size_t>(st.st_size));
@@ -401,7 +401,7 @@ private:
     bool m_valid = false;
     std::string m_path;
     FileStamp m_stamp;
-    mode_t m_mode = 0644;
+    mode_t m_mode = 0600;
     Tree m_tree;
     std::string m_error;
     LONG m_errorCode = ERROR_SUCCESS;

@@ -58,6 +58,8 @@ struct MachineConfig {
 // Strips leading backslashes and names this machine "localhost".
 std::string CanonicalMachineName(const char* machineName);
 MachineConfig ReadMachineConfig(const std::string& canonicalMachine);
+// Where a supervisord machine is asked: http://ADDRESS:PORT/RPC2.
+std::string SupervisordUrl(const MachineConfig& config);
 
 std::unique_ptr<Backend> MakeSupervisordBackend(const MachineConfig& config);
 std::unique_ptr<Backend> MakeSimulatedBackend(const MachineConfig& config);

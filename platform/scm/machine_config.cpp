@@ -2,6 +2,7 @@
 // HKLM\Software\Calvaro\Sentrel\ServiceManager: values of Machines\<name> first, then
 // those of the ServiceManager key itself, then the built-in defaults.
 #include <cctype>
+#include <cstring>
 #include <optional>
 #include <strings.h>
 #include <unistd.h>
@@ -127,4 +128,50 @@ MachineConfig ReadMachineConfig(const std::string& canonicalMachine) {
     return config;
 }
 
+std::string SupervisordUrl(const MachineConfig& config) {
+    // An IPv6 address goes in brackets.
+    std::string host =
+        config.address.find(':') != std::string::npos ? "[" + config.address + "]" : config.address;
+    return "http://" + host + ":" + std::to_string(config.port) + "/RPC2";
+}
+
 } // namespace winplat::scm
+
+namespace {
+
+bool CopyText(const std::string& text, CHAR* buffer, size_t size) {
+    if (text.size() >= size)
+        return false;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+} // namespace
+
+WINPLAT_API BOOL WinplatGetServiceManagerInfo(LPCSTR lpMachineName,
+                                              WINPLAT_SERVICE_MANAGER_INFO* pInfo) {
+    using namespace winplat::scm;
+    if (!pInfo) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
+    }
+    *pInfo = {};
+    MachineConfig config = ReadMachineConfig(CanonicalMachineName(lpMachineName));
+    bool simulated = config.kind == MachineConfig::Kind::Simulated;
+    bool fits = CopyText(config.machine, pInfo->szMachine, sizeof pInfo->szMachine) &&
+                CopyText(simulated ? "simulated" : "supervisord", pInfo->szBackend,
+                         sizeof pInfo->szBackend) &&
+                CopyText(simulated ? config.simulationFile : SupervisordUrl(config),
+                         pInfo->szLocation, sizeof pInfo->szLocation) &&
+                CopyText(std::string(kManagerKey) + "\\Machines\\" + config.machine, pInfo->szKey,
+                         sizeof pInfo->szKey) &&
+                CopyText(config.userName, pInfo->szUserName, sizeof pInfo->szUserName);
+    pInfo->bPassword = !config.password.empty();
+    if (!fits) {
+        *pInfo = {};
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}

@@ -154,8 +154,7 @@ struct CallResult {
 class SupervisordBackend final : public Backend {
 public:
     explicit SupervisordBackend(const MachineConfig& config)
-        : m_config(config), m_url("http://" + Bracketed(config.address) + ":" +
-                                  std::to_string(config.port) + "/RPC2") {}
+        : m_config(config), m_url(SupervisordUrl(config)) {}
 
     DWORD Connect(DWORD access) override {
         // supervisord knows one user, who may do everything.
@@ -243,10 +242,6 @@ private:
         std::string method;
         std::vector<xmlrpc_c::value> params;
     };
-
-    static std::string Bracketed(const std::string& address) {
-        return address.find(':') != std::string::npos ? "[" + address + "]" : address;
-    }
 
     DWORD Info(const std::string& name, ServiceInfo& info) {
         CallResult result =

@@ -174,6 +174,12 @@ TEST_F(ProfileTest, LookupsIgnoreCase) {
     EXPECT_TRUE(doc.GetValue("\xC9T\xE9", "k\xC9", "", value));
     EXPECT_FALSE(doc.GetValue("\xE9t\xE9", "K\xC9", "", value));
     EXPECT_FALSE(doc.GetValue("\xC9t\xE9", "K\xE9", "", value));
+    // FindSection matches names as GetValue does.
+    const CProfileSection* pSection = doc.FindSection("\xC9T\xE9");
+    ASSERT_NE(pSection, nullptr);
+    EXPECT_EQ(pSection->name, "\xC9t\xE9");
+    EXPECT_EQ(doc.FindSection("\xE9t\xE9"), nullptr);
+    EXPECT_EQ(doc.FindSection(nullptr), nullptr);
 }
 
 TEST_F(ProfileTest, DoubleByteNamesUnder932) {
@@ -517,7 +523,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SectionNameCase{"ServiceRestart", "Z:\\var\\notify\\Router alarms",
                                       "ServiceRestart\\Router alarms"},
                       SectionNameCase{"TextSpeech", "Z:\\n\\", "TextSpeech\\"},
-                      SectionNameCase{"Syslog", "Z:\\n\\\x95\x5C", "Syslog\\"}));
+                      SectionNameCase{"Syslog", "Z:\\n\\\x95\x5C", "Syslog\\"}),
+    [](const auto& info) { return testkit::ParamName(info.index, info.param.path); });
 
 TEST(SectionNamesCodePage, TrailByteIsNoSeparatorUnder932) {
     ScopedCodePage cp(932);

@@ -178,6 +178,28 @@ TEST_F(SyslogDialog, EditingKeepsOrRenamesAndTheOldFileStays) {
     EXPECT_EQ(File("Lobby"), Instance("Lobby", "10.0.0.1", "new", 514));
 }
 
+TEST_F(SyslogDialog, AnEditKeepsTheKeysTheDialogDoesNotShowAlsoUnderANewName) {
+    const std::string keys = "Format=rfc5424\r\nFacility=local3\r\nSeverity=alert\r\n"
+                             "Tag=alarms\r\nTransport=tls\r\nCAFile=Z:\\etc\\ca %&+\"<\xE9.pem\r\n"
+                             "ServerName=logs.example\r\nVerify=no\r\n";
+    Put("Lobby", Instance("Lobby", "10.0.0.1", "old", 514) + keys);
+    testkit::DialogRun same = Dialog("edit SysLog --name Lobby", {"type 205 new", "click 1"});
+    ASSERT_EQ(same.status, 0) << same.Text();
+    EXPECT_EQ(File("Lobby"), Instance("Lobby", "10.0.0.1", "new", 514) + keys);
+
+    testkit::DialogRun renamed =
+        Dialog("edit SysLog --name Lobby", {"type 201 Hall", "type 203 1514", "click 1"});
+    ASSERT_EQ(renamed.status, 0) << renamed.Text();
+    EXPECT_EQ(File("Hall"), Instance("Hall", "10.0.0.1", "new", 1514) + keys);
+    EXPECT_EQ(File("Lobby"), Instance("Lobby", "10.0.0.1", "new", 514) + keys);
+
+    // A new instance starts without them.
+    testkit::DialogRun created =
+        Dialog("new SysLog", Concat(Fill("Fresh", "514", "10.0.0.2", "m"), {"click 1"}));
+    ASSERT_EQ(created.status, 0) << created.Text();
+    EXPECT_EQ(File("Fresh"), Instance("Fresh", "10.0.0.2", "m", 514));
+}
+
 TEST_F(SyslogDialog, OkRightAfterOpeningChecksWhatWasLoaded) {
     // Filling the fields at opening counts as a change, so a stored value that the dialog
     // would refuse is refused here too.

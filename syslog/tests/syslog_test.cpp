@@ -1,9 +1,17 @@
 // SysLog end to end in process: instance files on disk, a real UDP receiver on loopback.
-#include <sys/resource.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <regex>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +20,9 @@
 #include <winplat/winnls.h>
 
 #include "recording_host.h"
+#include "supervisord.h" // UnusedPort
 #include "syslog.h"
+#include "syslog_transport.h"
 #include "testkit.h"
 #include "udp_receiver.h"
 
@@ -487,3 +497,263 @@ TEST(SysLogObject, IconIsTheSameInitialisedOrNot) {
 }
 
 } // namespace
+
+// Formats, transports and the optional keys.
+
+// A TCP listener on a loopback ephemeral port; a connection made to it completes in the
+// kernel, so the test can accept it after Notify has returned.
+class TcpListener {
+public:
+    TcpListener() {
+        m_fd = ::socket(PF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::sockaddr_in address{};
+        address.sin_family = PF_INET;
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        ::socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<::sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(m_fd, 8), 0);
+        ::getsockname(m_fd, reinterpret_cast<::sockaddr*>(&address), &length);
+        m_port = ::ntohs(address.sin_port);
+    }
+    ~TcpListener() { ::close(m_fd); }
+    int port() const { return m_port; }
+    // Everything the next connection sends until it closes; nothing when none is waiting.
+    std::optional<std::string> ReadConnection(int timeoutMs = 2000) {
+        ::pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1)
+            return std::nullopt;
+        int fd = ::accept(m_fd, nullptr, nullptr);
+        std::string bytes;
+        char buffer[4096];
+        ::ssize_t got;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            bytes.append(buffer, static_cast<size_t>(got));
+        ::close(fd);
+        return bytes;
+    }
+    // Accepts one connection and closes it at once, as a receiver that speaks no TLS.
+    void HangUpOnce() {
+        m_hangUp = std::thread([this] {
+            ::pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 5000) == 1)
+                ::close(::accept(m_fd, nullptr, nullptr));
+        });
+    }
+    void Join() {
+        if (m_hangUp.joinable())
+            m_hangUp.join();
+    }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    std::thread m_hangUp;
+};
+
+std::string HostName() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+TEST_F(SysLogTest, Rfc5424OverUdpCarriesPriorityTimeHostTagAndProcess) {
+    Init();
+    host.expand = [](std::u16string& text) {
+        text = u"router-7 is down";
+        return S_OK;
+    };
+    std::string path = Syslog("R", "127.0.0.1", "%H is %V",
+                              std::to_string(receiver.port()) +
+                                  "\r\nFormat=rfc5424\r\nFacility=local3\r\nSeverity=alert\r\n"
+                                  "Tag=alarms");
+    ASSERT_EQ(Notify(path), S_OK);
+    std::optional<std::string> got = receiver.Receive();
+    ASSERT_TRUE(got);
+    std::regex frame(
+        "<153>1 \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d (\\S+) "
+        "alarms (\\d+) - - router-7 is down");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(*got, match, frame)) << *got;
+    EXPECT_EQ(match[1], HostName());
+    EXPECT_EQ(match[2], std::to_string(::getpid()));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"SysLog::Notify Processing...\r\n",
+                                                    "SysLog::Notify Processing... Complete.\r\n"}));
+}
+
+TEST_F(SysLogTest, Rfc3164KeepsTheCleaningAndTheCutOfTheMessage) {
+    Init();
+    host.expand = [](std::u16string& text) {
+        text = u"\u00E9\t" + std::u16string(998, u'x');
+        return S_OK;
+    };
+    std::string path =
+        Syslog("R", "127.0.0.1", "x", std::to_string(receiver.port()) + "\r\nFormat=RFC3164");
+    ASSERT_EQ(Notify(path), S_OK);
+    std::optional<std::string> got = receiver.Receive();
+    ASSERT_TRUE(got);
+    std::string shortHost = HostName().substr(0, HostName().find('.'));
+    std::regex frame("<13>[A-Z][a-z]{2} [ 1-3]\\d \\d\\d:\\d\\d:\\d\\d (\\S+) Sentrel: (.*)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(*got, match, frame)) << got->substr(0, 80);
+    EXPECT_EQ(match[1], shortHost);
+    EXPECT_EQ(match[2], "  " + std::string(957, 'x'));
+    EXPECT_EQ(host.calls[1], "SysLog::Notify:Warning data truncated - message is > 959 "
+                             "characters in length (1000 characters).\r\n");
+}
+
+TEST_F(SysLogTest, AnOptionalKeyWithABadValueFailsTheAlertAsALoadFailure) {
+    Init();
+    for (const std::string key : {"Format=rfc3339", "Facility=local9", "Severity=loud",
+                                  "Tag=two words", "Transport=carrier-pigeon", "Verify=perhaps"}) {
+        host.calls.clear();
+        std::string path =
+            Syslog("R", "127.0.0.1", "m", std::to_string(receiver.port()) + "\r\n" + key);
+        EXPECT_EQ(Notify(path), E_FAIL) << key;
+        EXPECT_EQ(host.calls,
+                  (std::vector<std::string>{"SysLog::Notify Processing...\r\n",
+                                            "Syslog::Notify:Failed to load instance data\r\n"}))
+            << key;
+    }
+    EXPECT_FALSE(receiver.Receive(200));
+    // The web pages and the dialog still read the instance, to mend it.
+    LONG port = 0;
+    std::string address, message;
+    Bstr b(testkit::Utf16(testkit::ZPath(dir / "R")));
+    EXPECT_EQ(Object()->LoadSyslogInstance(b.Get(), port, address, message), S_OK);
+    EXPECT_EQ(address, "127.0.0.1");
+}
+
+TEST_F(SysLogTest, TcpSendsOneOctetCountedMessagePerConnection) {
+    Init();
+    TcpListener listener;
+    host.expand = [](std::u16string& text) {
+        text = u"router-7 is down";
+        return S_OK;
+    };
+    std::string path =
+        Syslog("R", "127.0.0.1", "m", std::to_string(listener.port()) + "\r\nTransport=tcp");
+    ASSERT_EQ(Notify(path), S_OK);
+    ASSERT_EQ(Notify(path), S_OK);
+    EXPECT_EQ(listener.ReadConnection(), "16 router-7 is down");
+    EXPECT_EQ(listener.ReadConnection(), "16 router-7 is down");
+
+    Syslog("R", "127.0.0.1", "m",
+           std::to_string(listener.port()) + "\r\nTransport=TCP\r\nFormat=rfc5424");
+    ASSERT_EQ(Notify(path), S_OK);
+    std::optional<std::string> got = listener.ReadConnection();
+    ASSERT_TRUE(got);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(*got, match,
+                                 std::regex("(\\d+) (<13>1 .* Sentrel \\d+ - - "
+                                            "router-7 is down)")))
+        << *got;
+    EXPECT_EQ(std::stoul(match[1]), match[2].length());
+}
+
+TEST_F(SysLogTest, StreamThatCannotConnectIsASendFailure) {
+    Init();
+    for (const std::string transport : {"tcp", "tls"}) {
+        host.calls.clear();
+        std::string path =
+            Syslog("R", "127.0.0.1", "m",
+                   std::to_string(testkit::UnusedPort()) + "\r\nTransport=" + transport);
+        EXPECT_EQ(Notify(path), E_FAIL) << transport;
+        EXPECT_EQ(host.calls, (std::vector<std::string>{"SysLog::Notify Processing...\r\n",
+                                                        "Syslog::SendTo failed\r\n"}))
+            << transport;
+        // An address that does not convert is refused before connecting.
+        Syslog("R", "no.such.host", "m", "514\r\nTransport=" + transport);
+        EXPECT_EQ(Notify(path), E_FAIL) << transport;
+    }
+    // The object goes on working.
+    std::string path = Syslog("R", "127.0.0.1", "after", std::to_string(receiver.port()));
+    EXPECT_EQ(Notify(path), S_OK);
+    EXPECT_EQ(receiver.Receive(), "after");
+}
+
+TEST_F(SysLogTest, TlsToAReceiverThatSpeaksNoTlsFails) {
+    Init();
+    TcpListener listener;
+    listener.HangUpOnce();
+    std::string path =
+        Syslog("R", "127.0.0.1", "m", std::to_string(listener.port()) + "\r\nTransport=tls");
+    EXPECT_EQ(Notify(path), E_FAIL);
+    listener.Join();
+    EXPECT_EQ(host.calls.back(), "Syslog::SendTo failed\r\n");
+    // A CA file that does not exist fails before connecting.
+    Syslog("R", "127.0.0.1", "m",
+           std::to_string(listener.port()) +
+               "\r\nTransport=tls\r\nCAFile=" + testkit::ZPath(dir / "missing.pem"));
+    EXPECT_EQ(Notify(path), E_FAIL);
+    EXPECT_EQ(listener.ReadConnection(200), std::nullopt);
+}
+
+TEST(SyslogStreamTest, ASilentReceiverCannotHoldTheAlertPastTheDeadline) {
+    TcpListener listener; // accepts in the kernel, never answers the handshake
+    SyslogStreamTarget target;
+    target.nAddress = ::htonl(INADDR_LOOPBACK);
+    target.nPort = static_cast<uint16_t>(listener.port());
+    target.bTls = true;
+    EXPECT_FALSE(SendSyslogStream(target, "5 hello", 300));
+}
+
+TEST_F(SysLogTest, SaveKeepsTheOptionalKeysOfTheInstanceItReplaces) {
+    Instance("Router alarms", IniFile("Router alarms", "Verify=no\r\nAddress=1.1.1.1\r\n"
+                                                       "Extra=dropped\r\nformat=rfc5424\r\n"
+                                                       "Format=ignored-duplicate\r\n"
+                                                       "facility=local3\r\nSEVERITY=alert\r\n"
+                                                       "Tag=alarms\r\nTransport=tls\r\n"
+                                                       "CAFile=Z:\\etc\\ca %&+\"<\xE9.pem\r\n"
+                                                       "ServerName=logs.example\r\nPort=1\r\n"));
+    Bstr path(testkit::Utf16(testkit::ZPath(dir / "Router alarms")));
+    ASSERT_EQ(Object()->SaveSyslogInstance(path.Get(), 514, "10.0.0.1", "%H is %V"), S_OK);
+    const std::string expected = std::string("[Syslog\\Router alarms]\r\nCLSID=") + kType +
+                                 "\r\nAddress=10.0.0.1\r\nMessage=%H is %V\r\nPort=514\r\n"
+                                 "Format=rfc5424\r\nFacility=local3\r\nSeverity=alert\r\n"
+                                 "Tag=alarms\r\nTransport=tls\r\nCAFile=Z:\\etc\\ca %&+\"<\xE9"
+                                 ".pem\r\nServerName=logs.example\r\nVerify=no\r\n";
+    EXPECT_EQ(testkit::ReadFile(dir / "Router alarms"), expected);
+    // Saving again changes nothing more.
+    ASSERT_EQ(Object()->SaveSyslogInstance(path.Get(), 514, "10.0.0.1", "%H is %V"), S_OK);
+    EXPECT_EQ(testkit::ReadFile(dir / "Router alarms"), expected);
+}
+
+TEST_F(SysLogTest, SaveTakesNoKeysFromAFileThatIsNoSyslogInstanceOfThatName) {
+    struct Case {
+        const char* what;
+        std::string content;
+    };
+    const std::string keys = "Address=1.1.1.1\r\nFormat=rfc5424\r\nTransport=tcp\r\n";
+    for (const Case& c : std::vector<Case>{
+             {"another type",
+              "[Syslog\\R]\r\nCLSID={00000000-0000-0000-0000-000000000000}\r\n" + keys},
+             {"lower-case type",
+              "[Syslog\\R]\r\nCLSID={69dd7b00-b669-11d4-804a-0001025eb176}\r\n" + keys},
+             {"renamed outside", IniFile("Old name", keys)},
+             {"version 6 record", Version6(514, 7, "1.1.1.1", 1, "m")},
+         }) {
+        Instance("R", c.content);
+        Bstr path(testkit::Utf16(testkit::ZPath(dir / "R")));
+        ASSERT_EQ(Object()->SaveSyslogInstance(path.Get(), 514, "10.0.0.1", "m"), S_OK) << c.what;
+        EXPECT_EQ(testkit::ReadFile(dir / "R"), IniFile("R", "Address=10.0.0.1\r\nMessage=m\r\n"
+                                                             "Port=514\r\n"))
+            << c.what;
+    }
+}
+
+TEST_F(SysLogTest, ARenamedInstanceTakesTheKeysOfTheOneItCameFrom) {
+    const std::string keys = "Format=rfc3164\r\nTransport=tcp\r\n";
+    Instance("Old", IniFile("Old", "Address=1.1.1.1\r\n" + keys));
+    Bstr oldPath(testkit::Utf16(testkit::ZPath(dir / "Old")));
+    Bstr newPath(testkit::Utf16(testkit::ZPath(dir / "New")));
+    ASSERT_EQ(Object()->SaveSyslogInstance(newPath.Get(), 514, "10.0.0.1", "m", oldPath.Get()),
+              S_OK);
+    EXPECT_EQ(testkit::ReadFile(dir / "New"),
+              IniFile("New", "Address=10.0.0.1\r\nMessage=m\r\nPort=514\r\n" + keys));
+    EXPECT_EQ(testkit::ReadFile(dir / "Old"), IniFile("Old", "Address=1.1.1.1\r\n" + keys));
+    // Without naming the old instance, a new name starts without them.
+    Bstr otherPath(testkit::Utf16(testkit::ZPath(dir / "Other")));
+    ASSERT_EQ(Object()->SaveSyslogInstance(otherPath.Get(), 514, "10.0.0.1", "m"), S_OK);
+    EXPECT_EQ(testkit::ReadFile(dir / "Other"),
+              IniFile("Other", "Address=10.0.0.1\r\nMessage=m\r\nPort=514\r\n"));
+}

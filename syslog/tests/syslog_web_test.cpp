@@ -374,3 +374,24 @@ TEST_F(SysLogWeb, LongValuesAreWrittenAndShownWhole) {
 }
 
 } // namespace
+
+TEST_F(SysLogWeb, AnEditThroughThePagesKeepsTheKeysTheyDoNotShow) {
+    const std::string options = "Format=rfc3164\r\nFacility=local3\r\nSeverity=alert\r\n"
+                                "Tag=alarms\r\nTransport=tls\r\nCAFile=Z:\\etc\\ca %25 & + "
+                                "\"<\xE9.pem\r\nServerName=logs.example\r\nVerify=no\r\n";
+    testkit::WriteFile(notify / "Router", SyslogFile("Router", "10.0.0.5", "old", "514") + options);
+    // The page shows the four settings only, exactly as for any instance.
+    std::string page;
+    ASSERT_EQ(Edit("Router", page), S_OK);
+    EXPECT_EQ(page, EditPage("Router", "514", "10.0.0.5", "old"));
+    // Posted back (as the host hands a form over) with new values, twice: the other keys
+    // stay as they were.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Apply("page=notify&action=return&type=Syslog&origname=Router&port=1514"
+                        "&address=10.0.0.6&message=%H+is+\"down\"+<\xC3\xA9>&end=end"),
+                  S_OK);
+        EXPECT_EQ(testkit::ReadFile(notify / "Router"),
+                  SyslogFile("Router", "10.0.0.6", "%H is \"down\" <\xE9>", "1514") + options);
+    }
+    EXPECT_EQ(testkit::Listing(notify), std::vector<std::string>{"Router"});
+}

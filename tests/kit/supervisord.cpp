@@ -97,8 +97,10 @@ void SetValue(const std::string& machine, const std::string& name, DWORD type, c
 
 } // namespace
 
-int UnusedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+
+int UnusedPortOfType(int type) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -109,6 +111,12 @@ int UnusedPort() {
     close(fd);
     return ntohs(address.sin_port);
 }
+
+} // namespace
+
+int UnusedPort() { return UnusedPortOfType(SOCK_STREAM); }
+
+int UnusedUdpPort() { return UnusedPortOfType(SOCK_DGRAM); }
 
 void SetServiceManagerText(const std::string& machine, const std::string& name,
                            const std::string& value) {

@@ -67,6 +67,8 @@ private:
 
 // A loopback port on which nothing listens (at the moment it is returned).
 int UnusedPort();
+// The same for UDP: a loopback port no datagram socket is bound to.
+int UnusedUdpPort();
 
 // Writes the service manager's settings for a machine name into the registry (values of
 // HKLM\Software\Calvaro\Sentrel\ServiceManager\Machines\<machine>, or of the

@@ -1,6 +1,7 @@
 #include "testkit.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -91,6 +92,21 @@ CommandResult RunCommand(const std::string& commandLine) {
     result.out = ReadFile(dir / "out");
     result.err = ReadFile(dir / "err");
     return result;
+}
+
+std::string ParamName(size_t index, const std::string& text) {
+    std::string name;
+    for (char c : text) {
+        if (name.size() >= 40)
+            break;
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    }
+    if (!name.empty() && name.back() != '_')
+        name += '_';
+    return name + std::to_string(index);
 }
 
 } // namespace testkit

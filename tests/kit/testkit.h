@@ -59,4 +59,9 @@ CommandResult RunCommand(const std::string& commandLine);
 // Single-quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 
+// A readable, unique name for the index-th case of a parameterised test: the letters and
+// digits of text, each run of anything else as one "_", cut near 40 characters, then the
+// index (gtest names take only letters, digits and "_").
+std::string ParamName(size_t index, const std::string& text);
+
 } // namespace testkit

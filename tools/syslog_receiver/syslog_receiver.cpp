@@ -17,10 +17,15 @@
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: syslog-receiver [--port N] [--count N] [--timeout SECONDS] [--port-file FILE]\n"
+    "Listens on the loopback UDP port N (0, the default: a free one) and prints each\n"
+    "datagram on a line of its own, bytes outside printable ASCII as \\xNN. Stops after\n"
+    "--count datagrams (default 1), or with exit 1 when none arrives for --timeout seconds\n"
+    "(default 10). The port in use is printed first and, with --port-file, written to FILE.\n";
+
 void Usage() {
-    std::fputs("usage: syslog-receiver [--port N] [--count N] [--timeout SECONDS] "
-               "[--port-file FILE]\n",
-               stderr);
+    std::fputs(kUsage, stderr);
     std::exit(2);
 }
 
@@ -47,6 +52,10 @@ int main(int argc, char** argv) {
     const char* portFile = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (i + 1 >= argc)
             Usage();
         if (a == "--port")

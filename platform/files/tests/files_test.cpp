@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"Z:name", "name", 0},
                       PathCase{"C:\\Windows", nullptr, ERROR_PATH_NOT_FOUND},
                       PathCase{"d:/x", nullptr, ERROR_PATH_NOT_FOUND},
-                      PathCase{"\\\\server\\share", nullptr, ERROR_BAD_NETPATH}));
+                      PathCase{"\\\\server\\share", nullptr, ERROR_BAD_NETPATH}),
+    [](const auto& info) { return testkit::ParamName(info.index, info.param.platform); });
 
 TEST(Paths, TrailByteThatLooksLikeABackslashStaysUnder932) {
     ScopedCodePage cp(932);
@@ -601,7 +602,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, SplitPath,
                                            SplitCase{"dir\\.profile", "", "dir\\", "", ".profile"},
                                            SplitCase{"Z:\\dir\\", "Z:", "\\dir\\", "", ""},
                                            SplitCase{"name.", "", "", "name", "."},
-                                           SplitCase{"", "", "", "", ""}));
+                                           SplitCase{"", "", "", "", ""}),
+                         [](const auto& info) {
+                             return testkit::ParamName(info.index, info.param.path);
+                         });
 
 TEST(SplitPathOutputs, AnyOutputMayBeNull) {
     char fname[_MAX_FNAME];

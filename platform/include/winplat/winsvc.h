@@ -147,3 +147,18 @@ WINPLAT_API BOOL EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceType,
                                      DWORD cbBufSize, LPDWORD pcbBytesNeeded,
                                      LPDWORD lpServicesReturned, LPDWORD lpResumeHandle);
 WINPLAT_API BOOL CloseServiceHandle(SC_HANDLE hSCObject);
+
+// How OpenSCManagerA would reach a machine's manager now, for messages and tools. Never
+// carries the password, only whether one is configured.
+struct WINPLAT_SERVICE_MANAGER_INFO {
+    CHAR szMachine[256];   // the canonical name: "localhost" for this machine
+    CHAR szBackend[16];    // "supervisord" or "simulated"
+    CHAR szLocation[1024]; // "http://ADDRESS:PORT/RPC2", or the simulation file
+    CHAR szKey[512];       // the key under HKEY_LOCAL_MACHINE that configures the machine
+    CHAR szUserName[256];  // empty: no credentials sent
+    BOOL bPassword;        // a password is configured
+};
+// FALSE with ERROR_INSUFFICIENT_BUFFER when a text does not fit, ERROR_INVALID_ADDRESS
+// for a null pInfo.
+WINPLAT_API BOOL WinplatGetServiceManagerInfo(LPCSTR lpMachineName,
+                                              WINPLAT_SERVICE_MANAGER_INFO* pInfo);

@@ -203,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadScript{"HKCU { A = s '%NOSUCH%' }", "no replacement for %NOSUCH%"},
                       BadScript{"HKCU { A = s '50% off' }", "without its closing %"},
                       BadScript{"HKCU { = }", "expected a name"},
-                      BadScript{"HKCU { A = }", "expected a type"}));
+                      BadScript{"HKCU { A = }", "expected a type"}),
+    [](const auto& info) { return testkit::ParamName(info.index, info.param.what); });
 
 TEST_F(Registrar, FailedRegistrationLeavesTheRegistryAsItWas) {
     regtest::SetText(HKEY_CURRENT_USER, "Existing", nullptr, "before");

@@ -261,7 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{H + "[HKEY_CURRENT_USER\\A]\n\"U\"=unknown\n", 4, "unrecognised value data"},
         BadFile{H + "[HKEY_CURRENT_USER\\A]\nName=\"x\"\n", 4, "must start with"},
         BadFile{H + "[-HKEY_CURRENT_USER]\n", 3, "root key cannot be deleted"},
-        BadFile{H + "[HKEY_CURRENT_USER\\A]\n\"C\"=\"tab\x01\"\n", 4, "control character"}));
+        BadFile{H + "[HKEY_CURRENT_USER\\A]\n\"C\"=\"tab\x01\"\n", 4, "control character"}),
+    [](const auto& info) { return testkit::ParamName(info.index, info.param.what); });
 
 TEST_F(RegistryFile, RepairedFileIsReadAgain) {
     testkit::WriteFile(registry.path(), "REGEDIT4\n");
@@ -312,6 +313,26 @@ TEST(RegistryLocation, MissingFileIsEmptyAndMadeWithItsFolderOnTheFirstWrite) {
     EXPECT_EQ(testkit::ReadFile(file), H + "[HKEY_LOCAL_MACHINE\\Software]\n\n"
                                            "[HKEY_LOCAL_MACHINE\\Software\\First]\n"
                                            "\"x\"=\"1\"\n\n");
+}
+
+// The registry may hold passwords: a new file is its owner's only, and a mode the owner
+// chose survives every rewrite.
+TEST_F(RegistryFile, NewFileIsPrivateAndEverySaveKeepsTheMode) {
+    const fs::path& file = registry.path();
+    regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\A", "Password", "secret");
+    ASSERT_TRUE(fs::exists(file));
+    for (int save = 0; save < 3; ++save) {
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << "after save " << save;
+        regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\A", "N", std::to_string(save));
+    }
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    for (int save = 0; save < 2; ++save)
+        regtest::SetText(HKEY_LOCAL_MACHINE, "Software\\B", "N", std::to_string(save));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(regtest::Text(HKEY_LOCAL_MACHINE, "Software\\B", "N"), "1");
 }
 
 // Restores an environment variable when it goes.
