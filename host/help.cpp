@@ -13,7 +13,8 @@ namespace {
 bool TakesValue(const std::string& option) {
     for (const char* name :
          {"--var", "--dir", "--form", "--listen", "--install-dir", "--address", "--port", "--user",
-          "--password-file", "--backend", "--simulation-file", "--registry", "--script", "--name"})
+          "--password-file", "--backend", "--simulation-file", "--registry", "--script", "--name",
+          "--tls-cert", "--tls-key", "--server-name"})
         if (option == name)
             return true;
     return false;

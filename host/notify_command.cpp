@@ -10,6 +10,22 @@
 
 namespace host {
 
+HRESULT DeliverAlert(const NotificationType& type, const std::string& instancePath,
+                     NotifyHost& hostObject, DWORD dwSpeechWait) {
+    winplat::ComPtr<ISentrelNotification> plugin;
+    plugin.Attach(static_cast<ISentrelNotification*>(CreatePlugin(type, IID_ISentrelNotification)));
+    HRESULT hr = plugin->Initialize(static_cast<ISentrelNotifyHost*>(&hostObject));
+    if (SUCCEEDED(hr)) {
+        winplat::Bstr path(Utf16(instancePath));
+        hr = plugin->Notify(path.Get());
+        // What the plug-in queued on the platform's voice is spoken to the end before the
+        // plug-in lets go of the voice.
+        WinplatWaitForSpeech(dwSpeechWait);
+        plugin->UnInitialize();
+    }
+    return hr;
+}
+
 int CommandNotify(const Args& args) {
     std::vector<std::string> positional;
     NotifyHost hostObject(stdout);
@@ -34,20 +50,8 @@ int CommandNotify(const Args& args) {
         throw UsageError("notify needs TYPE and PATH");
 
     NotificationType type = FindNotificationType(positional[0]);
-    winplat::ComPtr<ISentrelNotification> plugin;
-    plugin.Attach(static_cast<ISentrelNotification*>(CreatePlugin(type, IID_ISentrelNotification)));
-
     std::string pluginPath = PluginPath(positional[1]);
-    HRESULT hr = plugin->Initialize(static_cast<ISentrelNotifyHost*>(&hostObject));
-    if (SUCCEEDED(hr)) {
-        winplat::Bstr path(Utf16(pluginPath));
-        hr = plugin->Notify(path.Get());
-        // This host lives for one alert: what the plug-in queued on the platform's voice
-        // is spoken to the end before the plug-in lets go of the voice.
-        WinplatWaitForSpeech(INFINITE);
-        plugin->UnInitialize();
-    }
-    plugin.Reset();
+    HRESULT hr = DeliverAlert(type, pluginPath, hostObject, INFINITE);
     std::fflush(stdout);
     if (hr != S_OK)
         std::fprintf(stderr, "%s\n", HresultText(hr).c_str());

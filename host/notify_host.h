@@ -12,6 +12,8 @@
 #include <sentrel/notification.h>
 #include <winplat/utf.h>
 
+#include "host.h"
+
 namespace host {
 
 class NotifyHost final : public ISentrelNotifyHost {
@@ -49,8 +51,19 @@ private:
     std::atomic<ULONG> m_ref{0};
 };
 
+// One alert: creates the plug-in of the type, initialises it with hostObject, calls Notify
+// with the instance path (platform form), waits up to dwSpeechWait ms for what it queued
+// on the voice, uninitialises and releases it. The result of Initialize or Notify.
+// UsageError when the plug-in cannot be created.
+HRESULT DeliverAlert(const NotificationType& type, const std::string& instancePath,
+                     NotifyHost& hostObject, DWORD dwSpeechWait);
+
 // The host's own text is UTF-8.
-inline std::u16string Utf16(const std::string& utf8) { return winplat::Utf16FromUtf8(utf8); }
-inline std::string Utf8(const std::u16string& utf16) { return winplat::Utf8FromUtf16(utf16); }
+inline std::u16string Utf16(const std::string& utf8) {
+    return winplat::Utf16FromUtf8(utf8);
+}
+inline std::string Utf8(const std::u16string& utf16) {
+    return winplat::Utf8FromUtf16(utf16);
+}
 
 } // namespace host

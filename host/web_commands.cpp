@@ -1,11 +1,15 @@
 // page and apply: one web configuration call from the command line. Standard output holds
 // nothing but the page; the plug-in's log lines go to standard error.
+#include <climits>
 #include <cstdio>
 #include <functional>
+
+#include <winplat/winbase.h>
 
 #include "diagnose.h"
 #include "host.h"
 #include "notify_host.h"
+#include "web_form.h"
 #include "web_plugin.h"
 
 namespace host {
@@ -95,6 +99,10 @@ int CommandApply(const Args& argsIn) {
 
     NotificationType type = FindNotificationType(args[0]);
     std::string pluginDirectory = PluginDirectory(dir);
+    char posixDir[PATH_MAX];
+    if (!WinplatToPosixPath(pluginDirectory.c_str(), posixDir, sizeof posixDir))
+        throw UsageError("not a directory: " + dir);
+    RefuseOtherType(posixDir, TargetOfForm(form), type);
     winplat::Bstr directory(Utf16(pluginDirectory));
     winplat::Bstr formData(Utf16(form));
     NotifyHost hostObject(stderr);

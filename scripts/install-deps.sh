@@ -11,7 +11,7 @@ packages=(
   # platform back-ends
   libespeak-ng-dev espeak-ng-data espeak-ng libpcaudio-dev
   libxmlrpc-c++8-dev libcurl4-openssl-dev
-  libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+  libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev openssl
   libfltk1.3-dev
   # the real services the tests and the demonstration use
   supervisor xvfb sox imagemagick chromium

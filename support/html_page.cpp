@@ -13,23 +13,6 @@
 
 namespace {
 
-// Where the field's value begins in the form, or npos. The key "name=" counts only at the
-// start of the form or right after "&", so neither a longer name ending in the same letters
-// nor text inside another field's value is taken for the field.
-size_t FindFieldValue(std::string_view form, const char* pszName) {
-    std::string_view name(pszName ? pszName : "");
-    for (size_t at = 0; at < form.size();) {
-        if (form.compare(at, name.size(), name) == 0 && at + name.size() < form.size() &&
-            form[at + name.size()] == '=')
-            return at + name.size() + 1;
-        size_t amp = form.find('&', at);
-        if (amp == std::string_view::npos)
-            break;
-        at = amp + 1;
-    }
-    return std::string_view::npos;
-}
-
 // The value from `at` up to the first of the stop bytes, "+" read as a blank.
 std::string CollectValue(std::string_view form, size_t at, bool bStopAtLineEnd) {
     std::string value;
@@ -49,6 +32,23 @@ std::string_view UpToNul(std::string_view text) {
 }
 
 } // namespace
+
+// The key "name=" counts only at the start of the form or right after "&", so neither a
+// longer name ending in the same letters nor text inside another field's value is taken
+// for the field.
+size_t FindFormFieldValue(std::string_view form, const char* pszName) {
+    std::string_view name(pszName ? pszName : "");
+    for (size_t at = 0; at < form.size();) {
+        if (form.compare(at, name.size(), name) == 0 && at + name.size() < form.size() &&
+            form[at + name.size()] == '=')
+            return at + name.size() + 1;
+        size_t amp = form.find('&', at);
+        if (amp == std::string_view::npos)
+            break;
+        at = amp + 1;
+    }
+    return std::string_view::npos;
+}
 
 std::string HtmlEscape(std::string_view text) {
     text = UpToNul(text);
@@ -77,7 +77,7 @@ std::string HtmlEscape(std::string_view text) {
 
 std::string GetFormField(std::string_view form, const char* pszName, const char* pszDefault) {
     form = UpToNul(form);
-    size_t at = form.empty() ? std::string_view::npos : FindFieldValue(form, pszName);
+    size_t at = form.empty() ? std::string_view::npos : FindFormFieldValue(form, pszName);
     if (at == std::string_view::npos)
         return pszDefault ? pszDefault : "";
     return CollectValue(form, at, true);
@@ -85,7 +85,7 @@ std::string GetFormField(std::string_view form, const char* pszName, const char*
 
 int GetFormIntField(std::string_view form, const char* pszName, int nDefault) {
     form = UpToNul(form);
-    size_t at = form.empty() ? std::string_view::npos : FindFieldValue(form, pszName);
+    size_t at = form.empty() ? std::string_view::npos : FindFormFieldValue(form, pszName);
     if (at == std::string_view::npos)
         return nDefault;
     std::string text = CollectValue(form, at, false);

@@ -18,6 +18,9 @@ std::string HtmlEscape(std::string_view text);
 // field begins: at the start of the form or right after "&". The value ends at NUL, CR, LF
 // or "&"; each "+" becomes a blank and nothing else is decoded ("%" escapes stay).
 std::string GetFormField(std::string_view form, const char* pszName, const char* pszDefault);
+// Where the value of the field pszName begins in a posted form (just after "name="), or
+// npos; a name matches only where a field begins.
+size_t FindFormFieldValue(std::string_view form, const char* pszName);
 // As GetFormField, except that the value ends only at NUL or "&", and is read as a decimal
 // number (leading blanks and a sign allowed, stops at the first non-digit, no digits: 0;
 // values beyond the 32-bit range stop at its ends).

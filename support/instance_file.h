@@ -21,7 +21,7 @@ namespace sentrel {
 
 // The longest instance name a profile document reads back as part of its section name
 // (prefix, backslash, name in 259 bytes with the terminator): 252 for "Syslog".
-inline int MaxInstanceNameLength(const char* pszPrefix) {
+constexpr int MaxInstanceNameLength(const char* pszPrefix) {
     int n = 0;
     while (pszPrefix[n])
         ++n;

@@ -8,6 +8,7 @@
 
 #include "instance_file.h"
 #include "profile_document.h"
+#include "svc_restart_dialog.h"
 #include "text.h"
 
 ISentrelNotifyHost* g_pHost = nullptr;
@@ -270,12 +271,28 @@ HRESULT SvcRestart::SaveRestartInstance(BSTR bstrPath, const std::string& strHos
     return S_OK;
 }
 
-// The settings dialogs come with the dialog toolkit.
-HRESULT SvcRestart::NewInstanceDialog(BSTR, BSTR*) {
-    return E_FAIL;
+HRESULT SvcRestart::NewInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
+    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+    CSvcRestartDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory), nullptr);
+    if (!pbstrName || dlg.DoModal() != IDOK)
+        return E_FAIL;
+    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
+    return S_OK;
 }
-HRESULT SvcRestart::EditInstanceDialog(BSTR, BSTR*) {
-    return E_FAIL;
+
+HRESULT SvcRestart::EditInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
+    if (!pbstrName)
+        return E_FAIL;
+    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+    // A null name opens the dialog as for a new instance.
+    std::string strName = sentrel::AnsiFromBstr(*pbstrName);
+    CSvcRestartDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory),
+                          *pbstrName ? &strName : nullptr);
+    if (dlg.DoModal() != IDOK)
+        return E_FAIL;
+    SysFreeString(*pbstrName);
+    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
+    return S_OK;
 }
 
 HRESULT SvcRestart::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) {

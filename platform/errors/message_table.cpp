@@ -105,6 +105,7 @@ constexpr Message kMessages[] = {
     {1203, "The network path was either typed incorrectly, does not exist, or the network "
            "provider is not currently available. Please try retyping the path or contact your "
            "network administrator.\r\n"},
+    {1207, "Cannot enumerate a noncontainer.\r\n"},
     {1208, "An extended error has occurred.\r\n"},
     {1210, "The format of the specified computer name is invalid.\r\n"},
     {1222, "The network is not present or not started.\r\n"},

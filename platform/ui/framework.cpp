@@ -174,10 +174,11 @@ void DDX_CBString(CDataExchange* pDX, int nIDC, std::string& value) {
     HWND hWnd = pDX->PrepareCtrl(nIDC);
     if (pDX->m_bSaveAndValidate) {
         value = WindowText(hWnd);
-    } else if (::SendMessageA(hWnd, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                              reinterpret_cast<LPARAM>(value.c_str())) == CB_ERR) {
-        // No entry begins with the text: nothing is selected.
-        ::SendMessageA(hWnd, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    } else {
+        // The first entry that begins with the text; when none does, a drop-down list
+        // keeps the entry it shows (its text cannot be set otherwise).
+        ::SendMessageA(hWnd, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                       reinterpret_cast<LPARAM>(value.c_str()));
     }
 }
 

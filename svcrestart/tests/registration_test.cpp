@@ -36,22 +36,26 @@ TEST_F(RevocetModule, RegistersClassProgrammableTypeLibraryAndNotificationEntry)
     char modulePath[MAX_PATH] = {};
     GetModuleFileNameA(m_module, modulePath, sizeof modulePath);
     const std::string cls = kClassKey;
-    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1", nullptr), "SvcRestart Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1", nullptr),
+              "SvcRestart Class");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart.1\\CLSID", nullptr),
               "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
-    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart", nullptr), "SvcRestart Class");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart", nullptr),
+              "SvcRestart Class");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CLSID", nullptr),
               "{F28C09E9-D135-4E93-AD37-73CCA41E8D2A}");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, "Revocet.SvcRestart\\CurVer", nullptr),
               "Revocet.SvcRestart.1");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls, nullptr), "SvcRestart Class");
-    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\ProgID", nullptr), "Revocet.SvcRestart.1");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\ProgID", nullptr),
+              "Revocet.SvcRestart.1");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\VersionIndependentProgID", nullptr),
               "Revocet.SvcRestart");
     EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, cls + "\\Programmable"));
     EXPECT_TRUE(testkit::RegValueNames(HKEY_CLASSES_ROOT, cls + "\\Programmable").empty());
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", nullptr), modulePath);
-    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", "ThreadingModel"),
+              "Apartment");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, cls + "\\TypeLib", nullptr),
               "{5FFCE885-51F3-4CC5-8A93-521A9842BBA4}");
     EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0", nullptr),
@@ -96,7 +100,8 @@ TEST_F(RevocetModule, RegistersClassProgrammableTypeLibraryAndNotificationEntry)
 TEST_F(RevocetModule, WithoutTheHostOnlyTheClassIsRegistered) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     EXPECT_TRUE(testkit::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
+    EXPECT_FALSE(
+        testkit::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Calvaro\\Sentrel\\Notification"));
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
 }
 

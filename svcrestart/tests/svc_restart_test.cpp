@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include <winplat/comptr.h>
@@ -11,9 +13,12 @@
 #include <winplat/winnls.h>
 
 #include "instance_file.h"
+#include "network.h"
+#include "operator_script.h"
 #include "recording_host.h"
 #include "supervisord.h"
 #include "svc_restart.h"
+#include "svc_restart_dialog.h"
 #include "testkit.h"
 
 using testkit::RecordingHost;
@@ -475,7 +480,7 @@ TEST_F(SvcRestartTest, InterfacesAndErrorInfo) {
         << "the first interface of the table serves IUnknown";
 }
 
-TEST_F(SvcRestartTest, IconAndDialogsBeforeTheDialogToolkit) {
+TEST_F(SvcRestartTest, IconAndDialogs) {
     ComPtr<ISentrelNotificationConfig> config;
     ASSERT_EQ(m_plugin->QueryInterface(IID_ISentrelNotificationConfig, config.PutVoid()), S_OK);
     for (int round = 0; round < 2; ++round) {
@@ -490,11 +495,116 @@ TEST_F(SvcRestartTest, IconAndDialogsBeforeTheDialogToolkit) {
             Init();
     }
     Bstr dir(testkit::Utf16(testkit::ZPath(m_dir.path())));
+    std::vector<std::string> transcript;
+    auto play = [&](std::vector<std::string> lines) {
+        return std::make_unique<host::OperatorScript>(
+            std::move(lines), [&](const std::string& line) { transcript.push_back(line); });
+    };
+    // Cancel in either dialog leaves the caller's name alone.
     BSTR name = SysAllocString(u"Keep");
-    EXPECT_EQ(config->NewInstanceDialog(dir.Get(), &name), E_FAIL);
-    EXPECT_EQ(config->EditInstanceDialog(dir.Get(), &name), E_FAIL);
+    {
+        auto op = play({"click 2"});
+        EXPECT_EQ(config->NewInstanceDialog(dir.Get(), &name), E_FAIL);
+    }
+    Instance("Keep", "PRN01", "Spooler", "Start");
+    {
+        auto op = play({"click 2"});
+        EXPECT_EQ(config->EditInstanceDialog(dir.Get(), &name), E_FAIL);
+    }
     EXPECT_EQ(testkit::Utf8(std::u16string(name)), "Keep");
+    // OK in edit mode replaces the caller's BSTR with the new name.
+    {
+        auto op = play({"type 201 Kept", "click 1"});
+        EXPECT_EQ(config->EditInstanceDialog(dir.Get(), &name), S_OK);
+    }
+    EXPECT_EQ(testkit::Utf8(std::u16string(name)), "Kept");
     SysFreeString(name);
+    BSTR fresh = nullptr;
+    {
+        auto op = play({"type 201 Fresh", "type 202 PRN01", "type 203 Spooler", "click 1"});
+        EXPECT_EQ(config->NewInstanceDialog(dir.Get(), &fresh), S_OK);
+    }
+    EXPECT_EQ(testkit::Utf8(std::u16string(fresh)), "Fresh");
+    SysFreeString(fresh);
+    EXPECT_EQ(testkit::ReadFile(m_dir / "Kept"),
+              "[ServiceRestart\\Kept]\r\nCLSID=" + std::string(kClsid) +
+                  "\r\nHost=PRN01\r\nService=Spooler\r\nCommand=Start\r\n");
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Keep"));
+}
+
+// The host browser on its own, for what only a double can show: no host callback, and a
+// buffer that cannot be had or enlarged.
+class HostBrowserTest : public SvcRestartTest {
+protected:
+    void SetUp() override {
+        SvcRestartTest::SetUp();
+        std::string text;
+        for (int i = 10; i < 70; ++i)
+            text += "[\\\\host" + std::to_string(i) + "]\n";
+        testkit::WriteFile(m_dir / "network.sim", "MoreData=yes\n" + text);
+        testkit::UseSimulatedNetwork(m_dir / "network.sim");
+    }
+    void TearDown() override {
+        CNetHostDialog::s_pfnReallocate = &std::realloc;
+        SvcRestartTest::TearDown();
+    }
+    // Runs the browser with a script; the transcript and the dialog's result.
+    INT_PTR Run(std::vector<std::string> lines, std::string* pSelected = nullptr) {
+        afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
+        host::OperatorScript op(std::move(lines),
+                                [&](const std::string& line) { transcript.push_back(line); });
+        CNetHostDialog dlg(nullptr);
+        INT_PTR result = dlg.DoModal();
+        if (pSelected)
+            *pSelected = dlg.m_strSelected;
+        return result;
+    }
+    static void* NoMemory(void*, size_t) { return nullptr; }
+    static void* NoMoreThanOneBuffer(void* p, size_t size) {
+        return p ? nullptr : std::realloc(p, size);
+    }
+    std::vector<std::string> transcript;
+};
+
+TEST_F(HostBrowserTest, WithoutAHostCallbackAFailureToOpenShowsNothing) {
+    testkit::WriteFile(m_dir / "network.sim", "OpenError=1222\n");
+    std::string selected = "x";
+    EXPECT_EQ(Run({"click 1"}, &selected), IDOK);
+    EXPECT_EQ(transcript, (std::vector<std::string>{"open 20024 \"Network Neighborhood Scan\"",
+                                                    "focus 212", "close 20024 OK"}));
+    EXPECT_EQ(selected, "");
+    EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(HostBrowserTest, NoBufferAtAll) {
+    Init();
+    CNetHostDialog::s_pfnReallocate = &NoMemory;
+    EXPECT_EQ(Run({"answer OK", "dump", "click 2"}), IDCANCEL);
+    const std::string failed =
+        "\"Failed to enumerate Domain/Host Names. Please enter host name manually.\\r\\n\"";
+    EXPECT_EQ(transcript, (std::vector<std::string>{
+                              "box \"Error\" " + failed, "answer OK",
+                              "open 20024 \"Network Neighborhood Scan\"", "focus 212",
+                              "control - static \"&Select Host:\"", "control 212 list \"\"",
+                              "control 1 button \"OK\"", "control 2 button \"Cancel\"",
+                              "control 9 button \"Help\"", "close 20024 Cancel"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{
+                              "Insufficient memory to enumerate Domain/Host Names.\r\n"}));
+}
+
+TEST_F(HostBrowserTest, ABufferThatCannotBeEnlargedKeepsWhatWasListed) {
+    Init();
+    CNetHostDialog::s_pfnReallocate = &NoMoreThanOneBuffer;
+    EXPECT_EQ(Run({"dump", "click 1"}), IDOK);
+    // No box, no title, nothing selected; the first buffer's machines are listed.
+    ASSERT_GE(transcript.size(), 4u);
+    EXPECT_EQ(transcript[0], "open 20024 \"Network Neighborhood Scan\"");
+    EXPECT_EQ(transcript[3].rfind("control 212 list \"\" items \"host10\"", 0), 0u)
+        << transcript[3];
+    EXPECT_EQ(transcript[3].find("selected"), std::string::npos);
+    EXPECT_EQ(transcript[3].find("host69"), std::string::npos);
+    EXPECT_EQ(host.calls,
+              (std::vector<std::string>{"Insufficient memory to enumerate Domain/Host Names."}));
 }
 
 TEST_F(SvcRestartTest, TheStringTableHoldsTheDialogTexts) {

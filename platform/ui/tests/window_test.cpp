@@ -587,4 +587,38 @@ TEST_F(WindowTest, DataExchangeStopsAtAFieldWithoutAWholeNumberAfterThePrompt) {
     EXPECT_EQ(op.events[3], "focus 11"); // back on the field at fault
 }
 
+// A drop-down list's text: the first entry it begins (any case); a text no entry begins
+// keeps the entry shown.
+class CommandDialog : public afx::CDialog {
+public:
+    CommandDialog() : afx::CDialog(100) {}
+    std::string m_strCommand;
+
+protected:
+    BOOL OnInitDialog() override {
+        for (const char* entry : {"Stop", "Start"})
+            SendDlgItemMessageA(m_hWnd, 15, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+        SendDlgItemMessageA(m_hWnd, 15, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                            reinterpret_cast<LPARAM>("Start"));
+        return afx::CDialog::OnInitDialog();
+    }
+    void DoDataExchange(afx::CDataExchange* pDX) override {
+        afx::DDX_CBString(pDX, 15, m_strCommand);
+    }
+};
+
+TEST_F(WindowTest, ADropDownListShowsTheFirstEntryTheTextBeginsAndKeepsItsEntryOtherwise) {
+    afx::CModuleState state(Self());
+    const std::pair<const char*, const char*> cases[] = {
+        {"stop", "Stop"}, {"ST", "Start"}, {"Sto", "Stop"}, {"Restart", "Start"}, {"", "Start"}};
+    for (const auto& [command, shown] : cases) {
+        Operator op;
+        CommandDialog dlg;
+        dlg.m_strCommand = command;
+        op.Then([&] { ui::Click(dlg.m_hWnd, IDOK); });
+        EXPECT_EQ(dlg.DoModal(), IDOK);
+        EXPECT_EQ(dlg.m_strCommand, shown) << command;
+    }
+}
+
 } // namespace
