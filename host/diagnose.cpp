@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 
+#include <winplat/winnls.h>
 #include <winplat/sapi.h>
 #include <winplat/winbase.h>
 #include <winplat/winreg.h>
@@ -171,9 +172,17 @@ std::string LineOf(const Entry& entry) {
     return "line " + std::to_string(entry.line) + ": ";
 }
 
+// The plug-in path is UTF-8 (PluginPath); the platform's path functions take the code page.
 std::string PosixPathOf(const std::string& pluginPath) {
+    std::u16string wide = Utf16(pluginPath);
+    std::string ansi(wide.size() * 2 + 1, '\0');
+    int n = wide.empty()
+                ? 0
+                : WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(n > 0 ? static_cast<size_t>(n) : 0);
     char posix[4096];
-    if (WinplatToPosixPath(pluginPath.c_str(), posix, sizeof posix))
+    if (WinplatToPosixPath(ansi.c_str(), posix, sizeof posix))
         return posix;
     return pluginPath;
 }

@@ -45,9 +45,12 @@ NotificationType FindNotificationType(const std::string& type);
 // class cannot be created.
 IUnknown* CreatePlugin(const NotificationType& type, REFIID riid);
 
-// A path as a plug-in receives it: verbatim when it holds a backslash, an absolute POSIX
-// path in its Z:\ form.
+// A path as a plug-in receives it, in UTF-8 (the host hands it over as a BSTR): verbatim
+// when it holds a backslash, an absolute POSIX path in its Z:\ form. UsageError when the
+// ANSI code page cannot spell it.
 std::string PluginPath(const std::string& path);
+// Whether every character of the UTF-8 text has a form in the ANSI code page (no stand-in).
+bool FitsCodePage(const std::string& utf8);
 
 // The names of a key's subkeys, in the registry's order.
 std::vector<std::string> SubkeyNames(HKEY hKey);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include <winplat/winbase.h>
+#include <winplat/winnls.h>
 
 #include "host.h"
 #include "notify_host.h"
@@ -48,12 +49,29 @@ IUnknown* CreatePlugin(const NotificationType& type, REFIID riid) {
     return pObject;
 }
 
+bool FitsCodePage(const std::string& utf8) {
+    std::u16string wide = Utf16(utf8);
+    if (wide.empty())
+        return true;
+    BOOL bUsedDefault = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                static_cast<int>(wide.size()), nullptr, 0, nullptr, &bUsedDefault);
+    return n > 0 && !bUsedDefault && Utf8(wide) == utf8;
+}
+
 std::string PluginPath(const std::string& path) {
-    if (path.find('\\') != std::string::npos || path.empty() || path.front() != '/')
-        return path;
-    char platform[PATH_MAX + 3];
-    if (!WinplatFromPosixPath(path.c_str(), platform, sizeof platform))
-        throw UsageError("path too long: " + path);
+    std::string platform = path;
+    if (path.find('\\') == std::string::npos && !path.empty() && path.front() == '/') {
+        platform = "Z:" + path;
+        for (char& c : platform)
+            if (c == '/')
+                c = '\\';
+    }
+    // The plug-ins work in the code page: a name it cannot spell would reach them as
+    // another name ("?" for each such character).
+    if (!FitsCodePage(platform))
+        throw UsageError("the path " + path + " cannot be written in code page " +
+                         std::to_string(GetACP()) + ", which the plug-ins use");
     return platform;
 }
 

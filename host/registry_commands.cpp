@@ -7,6 +7,7 @@
 
 #include <winplat/htmlhelp.h>
 #include <winplat/winbase.h>
+#include <winplat/winnls.h>
 #include <winplat/winreg.h>
 
 #include "host.h"
@@ -18,9 +19,7 @@ namespace {
 // The installation directory by default: where the build put the plug-ins and their help
 // files (plugins/ beside the bin/ that holds this program), else the folder above bin/.
 std::string DefaultInstallDir() {
-    char self[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path = self;
+    std::string path = winplat::ModuleFileName(nullptr);
     for (int up = 0; up < 2; ++up) {
         size_t cut = path.find_last_of('\\');
         if (cut == std::string::npos || cut <= 2)
@@ -55,6 +54,19 @@ std::string QueryText(HKEY hKey, const char* name) {
     return value;
 }
 
+// An absolute POSIX path in the platform's form and the ANSI code page, as the platform's
+// functions take it.
+std::string AnsiPlatformPath(const std::string& posix, const std::string& what) {
+    char platform[PATH_MAX + 3];
+    if (!WinplatFromPosixPath(posix.c_str(), platform, sizeof platform))
+        throw UsageError(
+            what + ": " +
+            (GetLastError() == ERROR_NO_UNICODE_TRANSLATION
+                 ? "the path cannot be written in code page " + std::to_string(GetACP())
+                 : std::string("path too long")));
+    return platform;
+}
+
 // A module path as LoadLibraryA takes it: absolute, in the platform's form.
 std::string ModulePathArgument(const std::string& arg) {
     if (arg.find('\\') != std::string::npos)
@@ -62,10 +74,7 @@ std::string ModulePathArgument(const std::string& arg) {
     char resolved[PATH_MAX];
     if (!realpath(arg.c_str(), resolved))
         throw UsageError("cannot load module " + arg + ": no such file");
-    char platform[PATH_MAX + 3];
-    if (!WinplatFromPosixPath(resolved, platform, sizeof platform))
-        throw UsageError("cannot load module " + arg + ": path too long");
-    return platform;
+    return AnsiPlatformPath(resolved, "cannot load module " + arg);
 }
 
 bool HostKeysPresent() {
@@ -157,7 +166,7 @@ int CommandInit(const Args& args) {
     if (installDir.empty())
         installDir = DefaultInstallDir();
     else if (installDir.front() == '/')
-        installDir = PluginPath(installDir);
+        installDir = AnsiPlatformPath(installDir, "init: --install-dir " + installDir);
 
     HKEY hHost = nullptr;
     LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kHostKey, 0, nullptr, REG_OPTION_NON_VOLATILE,

@@ -27,9 +27,12 @@
 
 #include <httplib.h>
 
+#include <winplat/winnls.h>
+
 #include "diagnose.h"
 #include "host.h"
 #include "html_page.h"
+#include "profile_document.h"
 #include "notify_host.h"
 #include "web_access.h"
 #include "web_form.h"
@@ -105,8 +108,9 @@ std::string UrlEncode(const std::string& text) {
 
 // An instance file in the directory, and the type its file names.
 struct Instance {
-    std::string name;
+    std::string name; // UTF-8, as on disk
     const NotificationType* pType = nullptr;
+    bool bSpellable = true; // the code page has the name: the plug-ins can open it
 };
 
 // The plug-ins' help folders: a folder NAME.chm beside a registered plug-in's module holds
@@ -272,7 +276,8 @@ private:
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
             if (IsInstanceFile(name))
-                instances.push_back({name, TypeOfFile(m_posixDir + "/" + name, types)});
+                instances.push_back(
+                    {name, TypeOfFile(m_posixDir + "/" + name, types), FitsCodePage(name)});
         }
         closedir(dir);
         std::sort(instances.begin(), instances.end(),
@@ -280,8 +285,10 @@ private:
         return instances;
     }
 
+    // A save's temporary file is no instance, even one a killed save left behind.
     bool IsInstanceFile(const std::string& name) const {
-        return IsInstanceName(name) && IsRegularFile(m_posixDir + "/" + name);
+        return IsInstanceName(name) && !IsProfileTempFileName(name) &&
+               IsRegularFile(m_posixDir + "/" + name);
     }
 
     void ListPage(httplib::Response& res) {
@@ -294,14 +301,18 @@ private:
                                "\r\n";
             for (const Instance& i : instances) {
                 std::string type = i.pType ? i.pType->displayName : "unknown";
-                std::string name = HtmlEscape(i.name);
+                // A name that is no UTF-8 shows with U+FFFD where its bad bytes are.
+                std::string name = HtmlEscape(Utf8(Utf16(i.name)));
                 std::string query = "?name=" + UrlEncode(i.name);
-                if (i.pType && HasWebConfiguration(*i.pType))
+                if (!i.bSpellable)
+                    name += " (this name cannot be written in code page " +
+                            std::to_string(GetACP()) + ", so the plug-ins cannot open it)";
+                else if (i.pType && HasWebConfiguration(*i.pType))
                     name = "<A href=\"/_editnotify.cgi" + query + "\">" + name + "</A>";
                 if (i.name == "Default")
                     name += " <EM class=\"default\">(Default: presets new notifications)</EM>";
                 std::string actions;
-                if (i.pType)
+                if (i.pType && i.bSpellable)
                     actions = "<A href=\"/_testnotify.cgi" + query + "\">Test</A> ";
                 actions += "<A href=\"/_deletenotify.cgi" + query + "\">Delete</A>";
                 html += "<TR><TD>" + name + "</TD><TD>" + HtmlEscape(type) + "</TD><TD>" + actions +
@@ -376,6 +387,11 @@ private:
         if (!IsInstanceFile(name)) {
             a.failure = "There is no notification named \"" + name + "\".";
             a.status = 404;
+            return nullptr;
+        }
+        if (!FitsCodePage(name)) {
+            a.failure = "The name \"" + name + "\" cannot be written in code page " +
+                        std::to_string(GetACP()) + ", so the plug-ins cannot open it.";
             return nullptr;
         }
         const NotificationType* pType = TypeOfFile(m_posixDir + "/" + name, types);

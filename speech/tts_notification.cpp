@@ -340,7 +340,8 @@ HRESULT TTSNotification::SaveSpeechInstance(BSTR bstrPath, int nRate, int nVolum
         start = end + 2;
     }
     doc.SetValue(strSection.c_str(), "NO_OF_MESSAGE_LINES", std::to_string(nLines).c_str());
-    if (!doc.Save(strPath.c_str())) {
+    auto logLine = [&](const std::string& strText) { LogLine(bstrPath, strText.c_str()); };
+    if (!sentrel::SaveInstanceDocument(doc, strPath, logLine)) {
         LogLine(bstrPath, " Text To Speach Notification - Failed saving file.");
         return E_FAIL;
     }

@@ -32,6 +32,29 @@ void LogFailure(ISentrelNotifyHost* pHost, const std::string& strPath, const cha
 
 } // namespace
 
+bool IsReadableInstanceName(const char* szPrefix, std::string_view name) {
+    std::string section = std::string(szPrefix ? szPrefix : "") + "\\";
+    section.append(name);
+    return !name.empty() && SectionNameProblem(section).kind == CProfileProblem::NONE;
+}
+
+bool SaveInstanceDocument(CProfileDocument& doc, const std::string& strPath,
+                          const std::function<void(const std::string& strText)>& logLine) {
+    const CProfileProblem problem = doc.FindUnreadable();
+    if (problem.kind == CProfileProblem::VALUE_TOO_LONG) {
+        logLine(" Notification - The value of " + problem.key +
+                " is too long to save: " + std::to_string(problem.length) + " bytes, at most " +
+                std::to_string(problem.limit) + " fit in a line of the file.");
+        return false;
+    }
+    if (problem.kind == CProfileProblem::LINE_BREAK) {
+        logLine(" Notification - The value of " + problem.key +
+                " holds a line break, which a line of the file cannot hold.");
+        return false;
+    }
+    return doc.Save(strPath.c_str()); // refuses the other problems too: a name, a key
+}
+
 InstanceRead ReadInstanceFile(const InstanceFileType& type, const std::string& strPath,
                               ISentrelNotifyHost* pHost, const InstanceReader& reader) {
     CProfileDocument doc;
@@ -44,10 +67,18 @@ InstanceRead ReadInstanceFile(const InstanceFileType& type, const std::string& s
         // The values read stand whatever the backup and the rewrite gave.
         if (!reader.readVersion6 || !reader.readVersion6(strPath))
             return InstanceRead::Failed;
-        if (!BackUpVersion6File(strPath.c_str()))
+        const bool bBackedUp = BackUpVersion6File(strPath.c_str());
+        if (!bBackedUp)
             LogFailure(pHost, strPath, kBackUpFailed);
-        if (!reader.writeInstance || !reader.writeInstance(strPath))
+        if (!reader.writeInstance || !reader.writeInstance(strPath)) {
             LogFailure(pHost, strPath, type.szRewriteFailed ? type.szRewriteFailed : "");
+            // The copy in "V6" is then the only one on disk: the operator must know where.
+            std::string strFolder, strBackup;
+            if (bBackedUp && Version6BackupPath(strPath.c_str(), strFolder, strBackup))
+                LogFailure(
+                    pHost, strPath,
+                    (" Notification - The Version 6 file is kept as " + strBackup + ".").c_str());
+        }
         return InstanceRead::Migrated;
     }
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sentrel/notification.h>
@@ -56,6 +57,20 @@ enum class InstanceRead {
     Migrated, // an old record, read; the file was moved to "V6" and written anew as far as
               // that went (failures are logged)
 };
+
+// Whether an instance file of this name can be written and read back: its section name
+// (prefix, "\\", name) holds no "]" and no line break and fits the section name limit (252
+// bytes of name for Tellumo, 244 for Revocet, 248 for Parlanza). The writers refuse any
+// other name; the settings dialogs ask before they save.
+bool IsReadableInstanceName(const char* szPrefix, std::string_view name);
+
+// Writes an instance document to strPath: the one save of every notifier's writer. A
+// document that could not be read back whole is refused and nothing is written; for a value
+// that is too long or holds a line break, logLine first receives the text that names the
+// key and the limit (" Notification - The value of Message is too long to save: ...", to
+// follow the path). False when nothing was written; the writer then logs its save failure.
+bool SaveInstanceDocument(CProfileDocument& doc, const std::string& strPath,
+                          const std::function<void(const std::string& strText)>& logLine);
 
 // Reads the instance file at strPath. Log lines go to pHost when it is not null.
 InstanceRead ReadInstanceFile(const InstanceFileType& type, const std::string& strPath,

@@ -36,10 +36,9 @@ private:
 };
 CachedFactory g_factory;
 
+// The same whole path that the registrar writes for the class, however long.
 std::string ModulePath() {
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(sentrel::ComponentModule::GetModuleInstance(), path, sizeof path);
-    return path;
+    return winplat::ModuleFileName(sentrel::ComponentModule::GetModuleInstance());
 }
 
 std::u16string Wide(const std::string& ansi) {
@@ -59,8 +58,8 @@ void WriteNotificationEntry() {
         ERROR_SUCCESS)
         return;
     HKEY hEntry = nullptr;
-    if (RegCreateKeyExA(hList, e.szSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        nullptr, &hEntry, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExA(hList, e.szSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                        &hEntry, nullptr) == ERROR_SUCCESS) {
         const char* const values[][2] = {{"CLSID", e.szClsid},
                                          {"Description", e.szDescription},
                                          {"DisplayName", e.szDisplayName},
@@ -103,9 +102,9 @@ DLL_EXPORT HRESULT DllCanUnloadNow(void) {
 DLL_EXPORT HRESULT DllRegisterServer(void) {
     WriteNotificationEntry();
 
-    HRESULT hr = WinplatRegistrarResourceRegister(sentrel::ComponentModule::GetModuleInstance(),
-                                                  g_notifierModule.nRegistryScript, TRUE,
-                                                  nullptr, 0);
+    HRESULT hr =
+        WinplatRegistrarResourceRegister(sentrel::ComponentModule::GetModuleInstance(),
+                                         g_notifierModule.nRegistryScript, TRUE, nullptr, 0);
     if (FAILED(hr))
         return hr;
 

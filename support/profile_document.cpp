@@ -101,7 +101,56 @@ bool CProfileSection::Write(FILE* pFile) const {
     return ok;
 }
 
+bool IsProfileTempFileName(std::string_view name) {
+    return WinplatIsTempFileName(std::string(name).c_str(), PROFILE_TEMP_PREFIX) != FALSE;
+}
+
+CProfileProblem SectionNameProblem(std::string_view name) {
+    CProfileProblem problem;
+    // A header ends at the first "]" (or at "]"s right after "["), and a line break ends
+    // the line; an empty name is no header at all.
+    if (name.empty() || name.size() > PROFILE_SECTION_NAME_LIMIT ||
+        name.find_first_of("]\r\n") != std::string_view::npos) {
+        problem.kind = CProfileProblem::SECTION_NAME;
+        problem.section.assign(name);
+    }
+    return problem;
+}
+
 // CProfileDocument
+
+CProfileProblem CProfileDocument::FindUnreadable() const {
+    for (const auto& [lower, section] : m_sections) {
+        CProfileProblem problem = SectionNameProblem(section->name);
+        if (problem.kind != CProfileProblem::NONE)
+            return problem;
+        problem.section = section->name;
+        for (size_t i = 0; i < section->keys.size(); ++i) {
+            const std::string& key = section->keys[i];
+            const std::string& value = section->values[i];
+            problem.key = key;
+            // Load skips leading blanks, comments and headers, and splits at the first "=".
+            if (key.empty() || IsBlank(key[0]) || key[0] == ';' || key[0] == '[' ||
+                key.find_first_of("=\r\n") != std::string::npos) {
+                problem.kind = CProfileProblem::KEY;
+                return problem;
+            }
+            // A line feed ends the line; a carriage return at its end is taken off.
+            if (value.find('\n') != std::string::npos || (!value.empty() && value.back() == '\r')) {
+                problem.kind = CProfileProblem::LINE_BREAK;
+                return problem;
+            }
+            if (key.size() + 1 + value.size() > PROFILE_LINE_LIMIT) {
+                problem.kind = CProfileProblem::VALUE_TOO_LONG;
+                problem.length = value.size();
+                problem.limit =
+                    key.size() + 1 < PROFILE_LINE_LIMIT ? PROFILE_LINE_LIMIT - key.size() - 1 : 0;
+                return problem;
+            }
+        }
+    }
+    return {};
+}
 
 CProfileDocument::CProfileDocument() = default;
 
@@ -196,10 +245,18 @@ bool CProfileDocument::Save(const char* pszPath) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
+    // What Load would not give back whole is not written at all.
+    if (FindUnreadable().kind != CProfileProblem::NONE) {
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
     // The text goes to a new file beside the old one, which replaces it only when complete:
     // a failed save leaves the previous file as it was.
+    const std::string folder = FolderOf(m_strPath);
+    // What a save that died left behind goes first; a live save's file is held, and stays.
+    WinplatRemoveStaleTempFiles(folder.c_str(), PROFILE_TEMP_PREFIX);
     char szTemp[MAX_PATH];
-    if (!GetTempFileNameA(FolderOf(m_strPath).c_str(), ".pd", 0, szTemp))
+    if (!GetTempFileNameA(folder.c_str(), PROFILE_TEMP_PREFIX, 0, szTemp))
         return false;
     FILE* pFile = _fsopen(szTemp, "w", _SH_DENYWR);
     bool ok = pFile != nullptr;
@@ -288,7 +345,7 @@ std::string InstanceSectionName(const char* pszPrefix, const char* pszPath) {
     return name;
 }
 
-bool BackUpVersion6File(const char* pszPath) {
+bool Version6BackupPath(const char* pszPath, std::string& strFolder, std::string& strBackup) {
     if (!pszPath) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -301,14 +358,21 @@ bool BackUpVersion6File(const char* pszPath) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    std::string folder = std::string(szDrive) + szDir;
+    strFolder = std::string(szDrive) + szDir;
     // A bare file name keeps its backup beside it, not in the root folder.
-    if (szDir[0] != '\0' && folder.back() != '\\')
-        folder += '\\';
-    folder += "V6";
+    if (szDir[0] != '\0' && strFolder.back() != '\\')
+        strFolder += '\\';
+    strFolder += "V6";
+    strBackup = strFolder + "\\" + szName;
+    return true;
+}
+
+bool BackUpVersion6File(const char* pszPath) {
+    std::string folder, backup;
+    if (!Version6BackupPath(pszPath, folder, backup))
+        return false;
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
-    std::string backup = folder + "\\" + szName;
     if (!CopyFileA(pszPath, backup.c_str(), FALSE))
         return false;
     return DeleteFileA(pszPath) != FALSE;

@@ -29,6 +29,38 @@ public:
     bool Write(FILE* pFile) const;
 };
 
+// What Load gives back whole: a line of at most 2047 bytes (a longer one arrives in pieces,
+// each read as a line of its own), and a section name of at most 259 bytes.
+inline constexpr size_t PROFILE_LINE_LIMIT = 2047;
+inline constexpr size_t PROFILE_SECTION_NAME_LIMIT = 259;
+
+// A save writes a new file "]pdXXXX.tmp" beside the old one (four hexadecimal digits)
+// and renames it over the old one. "]" keeps these apart from instance files: no section
+// name, so no instance name, can hold it. A save first removes such files that no live
+// process holds, left behind by a save that was killed.
+inline constexpr char PROFILE_TEMP_PREFIX[] = "]pd";
+// Whether a file name is that of a save's temporary file, for directory listings to skip.
+bool IsProfileTempFileName(std::string_view name);
+
+// Something in a document that a save would write but Load would not read back as it is.
+struct CProfileProblem {
+    enum Kind {
+        NONE,
+        SECTION_NAME,   // holds "]" or a line break, or is longer than the section name limit
+        KEY,            // empty, holds "=" or a line break, or would read as a comment or header
+        LINE_BREAK,     // a value holding a line feed or ending in a carriage return
+        VALUE_TOO_LONG, // key, "=" and value longer than a line
+    };
+    Kind kind = NONE;
+    std::string section; // the section's name
+    std::string key;     // the entry's key (KEY, LINE_BREAK, VALUE_TOO_LONG)
+    size_t length = 0;   // VALUE_TOO_LONG: the value's length in bytes
+    size_t limit = 0;    // VALUE_TOO_LONG: the most bytes the value may have
+};
+
+// The problem with one section name; kind NONE when Load reads it back.
+CProfileProblem SectionNameProblem(std::string_view name);
+
 class CProfileDocument {
 public:
     CProfileDocument();
@@ -50,8 +82,12 @@ public:
     // CANNOT_OPEN when it cannot be opened, NO_SECTION when it holds none.
     int Load(const char* pszPath);
     // Writes the document to pszPath (null: the remembered path). The file is replaced
-    // as a whole or not at all; false when it could not be written.
+    // as a whole or not at all; false when it could not be written. A document that Load
+    // would not read back as it is (FindUnreadable) is refused with ERROR_INVALID_DATA and
+    // nothing is written.
     bool Save(const char* pszPath = nullptr);
+    // The first section name or entry that Load would not give back whole after a save.
+    CProfileProblem FindUnreadable() const;
 
     // The value of the first matching key in the section; pszDefault and false when the
     // section or key is missing.
@@ -91,3 +127,5 @@ std::string InstanceSectionName(const char* pszPrefix, const char* pszPath);
 // without extension, replacing an earlier copy. True when the copy and the removal of the
 // original both succeeded.
 bool BackUpVersion6File(const char* pszPath);
+// Where BackUpVersion6File puts the copy of pszPath: the folder "V6" and the file in it.
+bool Version6BackupPath(const char* pszPath, std::string& strFolder, std::string& strBackup);

@@ -260,7 +260,10 @@ HRESULT SvcRestart::SaveRestartInstance(BSTR bstrPath, const std::string& strHos
     doc.SetValue(strSection.c_str(), "Host", strHost.c_str());
     doc.SetValue(strSection.c_str(), "Service", strService.c_str());
     doc.SetValue(strSection.c_str(), "Command", strCommand.c_str());
-    if (!doc.Save(strPath.c_str())) {
+    auto logLine = [&](const std::string& strText) {
+        sentrel::WriteLogText(m_pHost, strPath + strText + "\r\n");
+    };
+    if (!sentrel::SaveInstanceDocument(doc, strPath, logLine)) {
         sentrel::WriteLogText(m_pHost,
                               strPath + " Service Restart Notification - Failed saving file.\r\n");
         return E_FAIL;

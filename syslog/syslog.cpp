@@ -22,7 +22,9 @@ namespace {
 constexpr char kSectionPrefix[] = "Syslog";
 
 const sentrel::InstanceFileType kSyslogInstanceFile{
-    kSectionPrefix, SYSLOG_INSTANCE_TYPE_TEXT, {"Address", "Message", "Port"},
+    kSectionPrefix,
+    SYSLOG_INSTANCE_TYPE_TEXT,
+    {"Address", "Message", "Port"},
     " Notification - Failed saving file to new notification format."};
 
 // The Port text's value: leading blanks and a sign allowed, reading stops at the first
@@ -78,9 +80,13 @@ void GuidBytes(const GUID& guid, unsigned char out[16]) {
 
 SysLog::SysLog() : m_socket(INVALID_SOCKET) {}
 
-SysLog::~SysLog() { UnInitialize(); }
+SysLog::~SysLog() {
+    UnInitialize();
+}
 
-void SysLog::Log(const std::string& strText) { sentrel::WriteLogText(m_pHost, strText); }
+void SysLog::Log(const std::string& strText) {
+    sentrel::WriteLogText(m_pHost, strText);
+}
 
 HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     if (m_bInitialized)
@@ -90,8 +96,8 @@ HRESULT SysLog::Initialize(IUnknown* pSentrelUnk) {
     WSADATA wsaData;
     if (WSAStartup(0x0101, &wsaData) != 0)
         return E_FAIL;
-    HRESULT hr = pSentrelUnk->QueryInterface(IID_ISentrelNotifyHost,
-                                             reinterpret_cast<void**>(&m_pHost));
+    HRESULT hr =
+        pSentrelUnk->QueryInterface(IID_ISentrelNotifyHost, reinterpret_cast<void**>(&m_pHost));
     if (FAILED(hr) || !m_pHost) {
         m_pHost = nullptr;
         WSACleanup();
@@ -253,9 +259,8 @@ HRESULT SysLog::LoadInstance(BSTR bstrPath, LONG& nPort, std::string& strAddress
     reader.writeInstance = [&](const std::string&) {
         return SUCCEEDED(SaveSyslogInstance(bstrPath, nPort, strAddress, strMessage));
     };
-    sentrel::InstanceRead read =
-        sentrel::ReadInstanceFile(kSyslogInstanceFile, sentrel::AnsiFromBstr(bstrPath), m_pHost,
-                                  reader);
+    sentrel::InstanceRead read = sentrel::ReadInstanceFile(
+        kSyslogInstanceFile, sentrel::AnsiFromBstr(bstrPath), m_pHost, reader);
     return read == sentrel::InstanceRead::Failed ? E_FAIL : S_OK;
 }
 
@@ -312,7 +317,12 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
             if (old.GetValue(strOldSection.c_str(), pszKey, "", strValue))
                 doc.SetValue(strSection.c_str(), pszKey, strValue.c_str());
     }
-    if (!doc.Save(strPath.c_str())) {
+    auto logLine = [&](const std::string& strText) {
+        Log(strPath);
+        Log(strText);
+        Log("\r\n");
+    };
+    if (!sentrel::SaveInstanceDocument(doc, strPath, logLine)) {
         Log(strPath);
         Log(" Syslog Notification - Failed saving file.");
         Log("\r\n");

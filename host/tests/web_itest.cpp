@@ -328,6 +328,74 @@ TEST_F(WebServerTest, FailureShowsAnErrorPageNamingIt) {
     EXPECT_NE(res->body.find("Syslog::Notify:Failed to load instance data"), std::string::npos);
 }
 
+// The list, its links and the edit pages work for names outside ASCII: written by the form
+// or by a shell, under code page 1252 and 932; a name the code page lacks is shown as such.
+TEST_F(WebHost, NonAsciiNamesAreListedLinkedAndEdited) {
+    const struct {
+        const char* codePage;
+        std::string name;    // UTF-8
+        std::string section; // the code page's bytes, as the file's text holds them
+        std::string link;
+        std::string other; // a name the code page lacks
+        std::string otherLink;
+    } cases[] = {
+        {"1252", "Caf\xC3\xA9 Raw", "Caf\xE9 Raw", "Caf%C3%A9%20Raw", "\xE8\xA1\xA8", "%E8%A1%A8"},
+        {"932", "\xE8\xA1\xA8\xE7\xA4\xBA", "\x95\x5C\x8E\xA6", "%E8%A1%A8%E7%A4%BA", "Caf\xC3\xA9",
+         "Caf%C3%A9"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(notify);
+        fs::create_directory(notify);
+        testkit::ScopedEnv codePage("SENTREL_CODEPAGE", c.codePage);
+        CommandResult r = Run("apply SysLog --dir " + ShellQuote(notify.string()) + " --form " +
+                              ShellQuote("origname=&instancename=" + c.name +
+                                         "&address=10.0.0.5&message=m&port=514"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(testkit::ReadFile(notify / c.name),
+                  SyslogFile(c.section, "10.0.0.5", "m", "514"));
+        // Made by a shell: the same name with another letter, the file's text in the code page.
+        testkit::WriteFile(notify / (c.name + "2"),
+                           SyslogFile(c.section + "2", "10.0.0.6", "s", "1"));
+        testkit::WriteFile(notify / c.other, "[Syslog\\x]\r\nCLSID=" + std::string(kType) + "\r\n");
+        testkit::WriteFile(notify / "]pd0ABC.tmp", "left by a killed save");
+
+        WebServer server(Registry(), notify);
+        ASSERT_NE(server.port(), 0) << server.FirstLine();
+        httplib::Client client("127.0.0.1", server.port());
+        auto list = client.Get("/_maincfgreg.cgi");
+        ASSERT_TRUE(list);
+        const std::string& page = list->body;
+        EXPECT_NE(page.find("<A href=\"/_editnotify.cgi?name=" + c.link + "\">" + c.name + "</A>"),
+                  std::string::npos)
+            << page;
+        EXPECT_NE(page.find("<A href=\"/_editnotify.cgi?name=" + c.link + "2\">"),
+                  std::string::npos);
+        EXPECT_NE(page.find("<TD>" + c.other + " (this name cannot be written in code page " +
+                            c.codePage + ", so the plug-ins cannot open it)</TD>"),
+                  std::string::npos)
+            << page;
+        EXPECT_EQ(page.find("]pd"), std::string::npos);
+        auto top = client.Get("/_top.cgi");
+        ASSERT_TRUE(top);
+        EXPECT_NE(top->body.find("3 notification(s)"), std::string::npos) << top->body;
+
+        for (const std::string& suffix : {std::string(), std::string("2")}) {
+            auto edit = client.Get("/_editnotify.cgi?name=" + c.link + suffix);
+            ASSERT_TRUE(edit);
+            EXPECT_EQ(edit->status, 200) << edit->body;
+            EXPECT_NE(edit->body.find("name=\"origname\" value=\"" + c.name + suffix + "\""),
+                      std::string::npos);
+        }
+        auto refused = client.Get("/_editnotify.cgi?name=" + c.otherLink);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 400);
+        EXPECT_NE(refused->body.find("cannot be written in code page"), std::string::npos);
+        EXPECT_EQ(client.Get("/_editnotify.cgi?name=%5Dpd0ABC.tmp")->status, 404);
+
+        server.Stop(SIGTERM);
+    }
+}
+
 // Refused forms answer with a status and words for the browser, offer the way back to
 // the filled form, and write nothing.
 TEST_F(WebServerTest, RefusedFormsSayWhyInWordsForABrowser) {

@@ -1,5 +1,10 @@
 // Whole-file operations: copy, delete, move, folders, attributes, temporary names.
 #include <atomic>
+#include <dirent.h>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <sys/file.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -145,6 +150,84 @@ void SyncFolderOf(const std::string& path) {
 
 std::atomic<unsigned> g_tempCounter{0};
 
+// The temporary files this process made and has not moved or deleted yet. Each is held by
+// an exclusive flock on a descriptor kept here, so that another process can tell a live
+// temporary file from one left behind by a process that died (the lock dies with it).
+class HeldTempFiles {
+public:
+    void Add(int fd) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return;
+        }
+        std::lock_guard lock(m_mutex);
+        auto [it, added] = m_fds.emplace(std::pair(st.st_dev, st.st_ino), fd);
+        if (!added) {
+            ::close(it->second);
+            it->second = fd;
+        }
+    }
+    // The file has been moved or deleted: its lock is of no more use.
+    void Release(const struct stat& st) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_fds.find(std::pair(st.st_dev, st.st_ino));
+        if (it == m_fds.end())
+            return;
+        ::close(it->second);
+        m_fds.erase(it);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::pair<dev_t, ino_t>, int> m_fds;
+};
+
+HeldTempFiles& Held() {
+    static HeldTempFiles held;
+    return held;
+}
+
+std::string FolderOfPosix(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+}
+
+// Makes the file new and locked before it has its name, so that no other process ever
+// sees it unlocked: an unnamed file, locked, then linked under the name. Where the file
+// system has no unnamed files, the file is made and locked at once. Returns the locked
+// descriptor, or -1 with errno (EEXIST when the name is taken).
+int CreateLocked(const std::string& posix) {
+    int fd = ::open(FolderOfPosix(posix).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::flock(fd, LOCK_EX | LOCK_NB); // nobody else can reach the file yet
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        if (::linkat(AT_FDCWD, self, AT_FDCWD, posix.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return fd;
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        if (err == EEXIST || err == ENOENT || err == ENOTDIR || err == ENOSPC || err == EDQUOT)
+            return -1;
+    } else if (errno == ENOENT || errno == ENOTDIR) {
+        return -1;
+    }
+    fd = ::open(posix.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX | LOCK_NB);
+    return fd;
+}
+
+// Whether name is the prefix, four upper-case hexadecimal digits and ".tmp".
+bool IsTempName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + 8 || name.substr(0, prefix.size()) != prefix ||
+        name.substr(prefix.size() + 4) != ".tmp")
+        return false;
+    return name.substr(prefix.size(), 4).find_first_not_of("0123456789ABCDEF") ==
+           std::string_view::npos;
+}
+
 } // namespace
 
 WINPLAT_API BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
@@ -167,6 +250,7 @@ WINPLAT_API BOOL DeleteFileA(LPCSTR lpFileName) {
     }
     if (::unlink(path.c_str()) != 0)
         return FailFromErrno(path);
+    Held().Release(st);
     return TRUE;
 }
 
@@ -226,6 +310,7 @@ WINPLAT_API BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DW
     }
     if (dwFlags & MOVEFILE_WRITE_THROUGH)
         SyncFolderOf(dst);
+    Held().Release(from);
     return TRUE;
 }
 
@@ -325,9 +410,9 @@ WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT
         std::string posix;
         if (!ToPosix(name.c_str(), posix))
             return 0;
-        int fd = ::open(posix.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = CreateLocked(posix);
         if (fd >= 0) {
-            ::close(fd);
+            Held().Add(fd);
             std::memcpy(lpTempFileName, name.c_str(), name.size() + 1);
             return number;
         }
@@ -341,4 +426,53 @@ WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT
     }
     SetLastError(ERROR_FILE_EXISTS);
     return 0;
+}
+
+WINPLAT_API UINT WinplatRemoveStaleTempFiles(LPCSTR lpPathName, LPCSTR lpPrefixString) {
+    std::string folder, prefix;
+    if (!lpPathName || !ToPosix(*lpPathName ? lpPathName : ".", folder) ||
+        !Utf8FromAnsi(std::string_view(lpPrefixString ? lpPrefixString : "",
+                                       lpPrefixString ? strnlen(lpPrefixString, 3) : 0),
+                      prefix))
+        return 0;
+    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        FailFromErrno(folder);
+        return 0;
+    }
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    UINT removed = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        if (!IsTempName(entry->d_name, prefix))
+            continue;
+        Fd file(::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat held, named;
+        if (file.get() < 0 || ::fstat(file.get(), &held) != 0 || !S_ISREG(held.st_mode))
+            continue;
+        // A live process keeps its temporary file locked; a lock to be had means its maker
+        // is gone. No one can make a new file under this name while this one holds it.
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
+            ::unlinkat(dirFd, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    SetLastError(ERROR_SUCCESS);
+    return removed;
+}
+
+WINPLAT_API BOOL WinplatIsTempFileName(LPCSTR lpFileName, LPCSTR lpPrefixString) {
+    if (!lpFileName)
+        return FALSE;
+    return IsTempName(lpFileName, std::string_view(lpPrefixString ? lpPrefixString : "",
+                                                   lpPrefixString ? strnlen(lpPrefixString, 3) : 0))
+               ? TRUE
+               : FALSE;
 }

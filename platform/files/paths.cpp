@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 
 #include <winplat/winbase.h>
+#include <winplat/winnls.h>
 
 #include "codepage/codepage_internal.h"
 
@@ -23,6 +25,49 @@ bool IsLetter(char c) {
 }
 
 } // namespace
+
+bool HasHighBytes(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return true;
+    return false;
+}
+
+// Text from one code page to another through UTF-16, refusing bytes that are no character
+// and characters the target writes only with a stand-in.
+bool Recode(UINT from, UINT to, std::string_view text, std::string& out) {
+    if (!HasHighBytes(text)) {
+        out.assign(text); // ASCII reads the same in every code page and in UTF-8
+        return true;
+    }
+    const int length = static_cast<int>(text.size());
+    int units = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    std::u16string wide(static_cast<size_t>(units > 0 ? units : 0), u'\0');
+    BOOL usedDefault = FALSE;
+    const bool toUtf8 = to == CP_UTF8;
+    int bytes =
+        units <= 0 ? 0
+                   : (MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length,
+                                          wide.data(), units),
+                      WideCharToMultiByte(to, toUtf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), units,
+                                          nullptr, 0, nullptr, toUtf8 ? nullptr : &usedDefault));
+    if (bytes <= 0 || usedDefault) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    out.assign(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(to, toUtf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), units, out.data(),
+                        bytes, nullptr, nullptr);
+    return true;
+}
+
+bool Utf8FromAnsi(std::string_view ansi, std::string& utf8) {
+    return Recode(CP_ACP, CP_UTF8, ansi, utf8);
+}
+
+bool AnsiFromUtf8(std::string_view utf8, std::string& ansi) {
+    return Recode(CP_UTF8, CP_ACP, utf8, ansi);
+}
 
 bool ToPosix(const char* path, std::string& posix) {
     if (!path) {
@@ -43,9 +88,11 @@ bool ToPosix(const char* path, std::string& posix) {
         SetLastError(ERROR_BAD_NETPATH); // \\server\share: no network drives here
         return false;
     }
-    posix.assign(rest);
-    winplat::codepage::BackslashesToSlashes(posix.data(), posix.size());
-    return true;
+    std::string platform(rest);
+    // A trail byte 0x5C of code page 932 is no separator; after the conversion no byte of
+    // UTF-8 can be mistaken for one.
+    winplat::codepage::BackslashesToSlashes(platform.data(), platform.size());
+    return Utf8FromAnsi(platform, posix);
 }
 
 DWORD ErrorFromErrno(int err, const std::string& posixPath) {
@@ -121,6 +168,7 @@ bool IsReadOnlyMode(unsigned mode) {
 
 } // namespace winplat::files
 
+using winplat::files::AnsiFromUtf8;
 using winplat::files::ToPosix;
 
 namespace {
@@ -148,9 +196,12 @@ WINPLAT_API BOOL WinplatFromPosixPath(LPCSTR lpPosix, LPSTR lpBuffer, DWORD nSiz
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string text = lpPosix[0] == '/' ? std::string("Z:") + lpPosix : std::string(lpPosix);
-    for (char& c : text)
+    std::string utf8 = lpPosix[0] == '/' ? std::string("Z:") + lpPosix : std::string(lpPosix);
+    for (char& c : utf8)
         if (c == '/')
             c = '\\';
+    std::string text;
+    if (!AnsiFromUtf8(utf8, text))
+        return FALSE;
     return CopyOut(text, lpBuffer, nSize);
 }

@@ -53,7 +53,9 @@ std::string PosixPathOf(HMODULE hModule) {
 } // namespace
 
 namespace winplat {
-std::string ModulePosixPath(HMODULE hModule) { return PosixPathOf(hModule); }
+std::string ModulePosixPath(HMODULE hModule) {
+    return PosixPathOf(hModule);
+}
 } // namespace winplat
 
 WINPLAT_API HMODULE WinplatModuleFromAddress(LPCVOID pAddress) {
@@ -173,7 +175,8 @@ WINPLAT_API HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
             for (int i = 0; i < info->dlpi_phnum; ++i) {
                 if (info->dlpi_phdr[i].p_type == PT_LOAD) {
                     Dl_info dl{};
-                    auto addr = reinterpret_cast<void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+                    auto addr =
+                        reinterpret_cast<void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
                     if (dladdr(addr, &dl))
                         s->found = static_cast<HMODULE>(dl.dli_fbase);
                     return 1;
@@ -195,7 +198,9 @@ WINPLAT_API DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nS
     }
     char path[PATH_MAX + 3];
     if (!WinplatFromPosixPath(posix.c_str(), path, sizeof path)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        // A folder name the code page cannot spell keeps its ERROR_NO_UNICODE_TRANSLATION.
+        if (GetLastError() != ERROR_NO_UNICODE_TRANSLATION)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
     if (!lpFilename || nSize == 0) {

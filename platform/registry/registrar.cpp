@@ -511,17 +511,9 @@ WINPLAT_API HRESULT WinplatRegistrarResourceRegister(HMODULE hModule, UINT nResI
     while (!script.empty() && script.back() == '\0')
         script.remove_suffix(1);
 
-    std::string module(MAX_PATH, '\0');
-    while (true) {
-        DWORD n = GetModuleFileNameA(hModule, module.data(), static_cast<DWORD>(module.size()));
-        if (n == 0)
-            return HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_MOD_NOT_FOUND);
-        if (n < module.size()) {
-            module.resize(n);
-            break;
-        }
-        module.resize(module.size() * 2);
-    }
+    std::string module = winplat::ModuleFileName(hModule);
+    if (module.empty())
+        return HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_MOD_NOT_FOUND);
     ReplacementMap map = MapOf(pMap, nMap);
     map.emplace_back("MODULE", module); // the caller's own entries come first
     return RunScript(script, bRegister != FALSE, map);

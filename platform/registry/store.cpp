@@ -198,6 +198,9 @@ public:
                     m_valid = false; // drop the half-made change; the next call re-reads
                 return rc;
             }
+            // Every writer makes its temporary file under the exclusive lock held now: any
+            // one there is a killed writer's.
+            files::RemoveStaleReplacements(path);
             if (!files::ReplaceFileAtomically(path, FormatRegistryText(m_tree), m_mode)) {
                 m_valid = false;
                 return ERROR_CANTWRITE;

@@ -187,7 +187,8 @@ BSTR MakeBstr(const std::string& utf8) {
     return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-class TypeLib final : public winplat::UnknownObject<ITypeLib, IID_ITypeLib, kIidTypeLibDescription> {
+class TypeLib final
+    : public winplat::UnknownObject<ITypeLib, IID_ITypeLib, kIidTypeLibDescription> {
 public:
     explicit TypeLib(LibraryDescription lib) : m_lib(std::move(lib)) {}
 
@@ -238,14 +239,12 @@ private:
 };
 
 std::string PosixPathOf(const std::string& ansi) {
-    if (ansi.size() >= 2 && ansi[1] == ':') {
-        std::string posix(ansi.size() + 2, '\0');
-        if (!WinplatToPosixPath(ansi.c_str(), posix.data(), static_cast<DWORD>(posix.size())))
-            return {};
-        posix.resize(std::strlen(posix.c_str()));
-        return posix;
-    }
-    return ansi;
+    // A code-page character takes at most three bytes of UTF-8.
+    std::string posix(3 * ansi.size() + 1, '\0');
+    if (!WinplatToPosixPath(ansi.c_str(), posix.data(), static_cast<DWORD>(posix.size())))
+        return {};
+    posix.resize(std::strlen(posix.c_str()));
+    return posix;
 }
 
 // The library text: the module's TYPELIB 1 resource, or the file itself when it is not a

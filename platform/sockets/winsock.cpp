@@ -16,7 +16,7 @@ namespace {
 
 constexpr SOCKET kInvalidSocket = ~SOCKET(0);
 constexpr int kSocketError = -1;
-constexpr int WSAEFAULT_ = 10014, WSANOTINITIALISED_ = 10093,
+constexpr int WSAEFAULT_ = 10014, WSAEADDRNOTAVAIL_ = 10049, WSANOTINITIALISED_ = 10093,
               WSAVERNOTSUPPORTED_ = 10092;
 
 std::atomic<int> g_startups{0};
@@ -25,27 +25,45 @@ thread_local int t_lastError = 0;
 // The Winsock code for an errno: Winsock numbers the BSD errors from 10000.
 int FromErrno(int e) {
     switch (e) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
     case EACCES:
-    case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
+    case EPERM:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
     case EMFILE:
-    case ENFILE: return 10024;
-    case ENOTSOCK: return 10038;
-    case EMSGSIZE: return 10040;
-    case EPROTONOSUPPORT: return 10043;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
+    case ENFILE:
+        return 10024;
+    case ENOTSOCK:
+        return 10038;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
     case ENOBUFS:
-    case ENOMEM: return 10055;
-    case ECONNREFUSED: return 10061;
-    case EHOSTUNREACH: return 10065;
-    default: return 10022;
+    case ENOMEM:
+        return 10055;
+    case ECONNREFUSED:
+        return 10061;
+    case EHOSTUNREACH:
+        return 10065;
+    default:
+        return 10022;
     }
 }
 
@@ -121,8 +139,12 @@ WINPLAT_API int WSACleanup(void) {
     return 0;
 }
 
-WINPLAT_API int WSAGetLastError(void) { return t_lastError; }
-WINPLAT_API void WSASetLastError(int iError) { t_lastError = iError; }
+WINPLAT_API int WSAGetLastError(void) {
+    return t_lastError;
+}
+WINPLAT_API void WSASetLastError(int iError) {
+    t_lastError = iError;
+}
 
 WINPLAT_API SOCKET winplat_ws_socket(int af, int type, int protocol) {
     if (!Started())
@@ -152,8 +174,13 @@ WINPLAT_API int winplat_ws_sendto(SOCKET s, const char* buf, int len, int flags,
     sockaddr_in dest{};
     if (!ToPosix(to, tolen, &dest))
         return Fail(WSAEFAULT_);
-    ssize_t sent = ::sendto(static_cast<int>(s), buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL,
-                            reinterpret_cast<sockaddr*>(&dest), sizeof dest);
+    // Linux takes 0.0.0.0 for the local host and refuses port 0 as invalid; Winsock refuses
+    // both as destinations that name no remote peer.
+    if (dest.sin_family == AF_INET &&
+        (dest.sin_addr.s_addr == htonl(INADDR_ANY) || dest.sin_port == 0))
+        return Fail(WSAEADDRNOTAVAIL_);
+    ssize_t sent = ::sendto(static_cast<int>(s), buf, static_cast<size_t>(len),
+                            flags | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
     if (sent < 0)
         return Fail(FromErrno(errno));
     return static_cast<int>(sent);
@@ -201,6 +228,12 @@ WINPLAT_API uint32_t winplat_ws_inet_addr(const char* cp) {
     return addr.s_addr;
 }
 
-WINPLAT_API unsigned short winplat_ws_htons(unsigned short v) { return htons(v); }
-WINPLAT_API unsigned short winplat_ws_ntohs(unsigned short v) { return ntohs(v); }
-WINPLAT_API uint32_t winplat_ws_htonl(uint32_t v) { return htonl(v); }
+WINPLAT_API unsigned short winplat_ws_htons(unsigned short v) {
+    return htons(v);
+}
+WINPLAT_API unsigned short winplat_ws_ntohs(unsigned short v) {
+    return ntohs(v);
+}
+WINPLAT_API uint32_t winplat_ws_htonl(uint32_t v) {
+    return htonl(v);
+}

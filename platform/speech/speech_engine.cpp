@@ -14,6 +14,7 @@
 #include <winplat/winerror.h>
 
 #include "speech/speech_libraries.h"
+#include "speech/time_stretch.h"
 #include "speech/wav_file.h"
 #include "system/system_internal.h"
 
@@ -61,12 +62,10 @@ OutputSettings ReadOutputSettings() {
 EspeakRate EspeakRateFor(LONG rate) {
     const double wpm = kNormalWordsPerMinute * std::pow(3.0, rate / 10.0);
     if (wpm >= kSlowestWordsPerMinute)
-        return {static_cast<int>(std::lround(wpm)), 0};
-    // The gap that stretches 80 words a minute to the wanted duration, measured on
-    // espeak-ng's English voice: each unit adds about a tenth of the normal duration.
-    const double stretch =
-        kNormalWordsPerMinute / wpm - double(kNormalWordsPerMinute) / kSlowestWordsPerMinute;
-    return {kSlowestWordsPerMinute, static_cast<int>(std::lround(10 * stretch))};
+        return {static_cast<int>(std::lround(wpm)), 1.0};
+    // espeak-ng slows words and letters down by different amounts, and pauses lengthen
+    // only what has pauses: time itself is stretched instead.
+    return {kNormalWordsPerMinute, kNormalWordsPerMinute / wpm};
 }
 
 SpeechEngine& SpeechEngine::Instance() {
@@ -328,16 +327,31 @@ void SpeechEngine::Speak(const Utterance& utterance) {
         return;
     const EspeakRate rate = EspeakRateFor(utterance.rate);
     m_pEspeak->SetParameter(espeakRATE, rate.wordsPerMinute, 0);
-    m_pEspeak->SetParameter(espeakWORDGAP, rate.wordGap, 0);
 
     Synthesis synthesis;
     synthesis.utterance = &utterance;
     synthesis.toDevice = utterance.settings.output == Output::Auto && ProbeDevice() &&
                          m_pAudio->Open(m_pDevice, AUDIO_OBJECT_FORMAT_S16LE, m_sampleRate, 1) == 0;
+    // A stretched text is stretched whole, then played.
+    synthesis.collect = !synthesis.toDevice || rate.stretch > 1.0;
     m_pSynthesis = &synthesis;
     m_pEspeak->Synth(utterance.text.c_str(), utterance.text.size() + 1, 0, POS_CHARACTER, 0,
                      espeakCHARS_UTF8, nullptr, nullptr);
     m_pSynthesis = nullptr;
+    if (rate.stretch > 1.0 && !(m_bAbort || m_bStopping))
+        synthesis.samples =
+            TimeStretch(synthesis.samples, rate.stretch, static_cast<unsigned>(m_sampleRate));
+    if (synthesis.toDevice && synthesis.collect) {
+        // In pieces, so that a purge or a stop is heard to take effect soon.
+        const size_t piece = static_cast<size_t>(m_sampleRate) * kBufferMilliseconds / 1000;
+        for (size_t at = 0; at < synthesis.samples.size() && !m_bAbort && !m_bStopping;
+             at += piece) {
+            if (!HoldWhilePaused())
+                break;
+            const size_t n = std::min(piece, synthesis.samples.size() - at);
+            m_pAudio->Write(m_pDevice, synthesis.samples.data() + at, n * sizeof(int16_t));
+        }
+    }
 
     const bool aborted = m_bAbort || m_bStopping;
     if (synthesis.toDevice) {
@@ -361,7 +375,7 @@ int SpeechEngine::OnSamples(const short* wav, int numsamples) {
     std::vector<int16_t> piece(wav, wav + numsamples);
     for (int16_t& s : piece)
         s = static_cast<int16_t>(s * volume / 100);
-    if (synthesis->toDevice) {
+    if (!synthesis->collect) {
         if (!piece.empty())
             m_pAudio->Write(m_pDevice, piece.data(), piece.size() * sizeof(int16_t));
     } else {

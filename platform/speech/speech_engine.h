@@ -43,11 +43,12 @@ struct Utterance {
 };
 
 // espeak-ng's speed for a rate of -10..10: each step multiplies the speed by the tenth root
-// of 3. Below espeak-ng's slowest speed (80 words a minute) pauses between words make up the
-// rest, so that -10 is still about three times slower than 0.
+// of 3. Below espeak-ng's slowest speed (80 words a minute) the text is spoken at the normal
+// speed and its samples are stretched in time by the whole factor, so that -10 is three
+// times as long as 0 for any text, a single letter as much as a sentence.
 struct EspeakRate {
     int wordsPerMinute;
-    int wordGap; // espeakWORDGAP, in espeak-ng's units of 10 ms
+    double stretch; // 1: the samples as espeak-ng makes them
 };
 EspeakRate EspeakRateFor(LONG rate);
 
@@ -97,6 +98,7 @@ private:
     struct Synthesis {
         const Utterance* utterance = nullptr;
         bool toDevice = false;
+        bool collect = false; // samples gathered here rather than played as they come
         std::vector<int16_t> samples;
     };
 

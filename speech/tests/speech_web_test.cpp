@@ -275,6 +275,36 @@ TEST_F(SpeechWeb, NameThatLeavesTheDirectoryWritesNothing) {
     EXPECT_EQ(testkit::Listing(dir.path()), std::vector<std::string>{"notify"});
 }
 
+TEST_F(SpeechWeb, NamesAndMessagesThatCannotBeReadBackAreRefused) {
+    Init();
+    const std::string kSaveFailed = " Text To Speach Notification - Failed saving file.";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a]b", ""},
+        {std::string(249, 'n'), ""}, // "TextSpeech\\" and 249 bytes: over 259
+        {"Big", " Notification - The value of Message1 is too long to save: 2039 bytes, at most "
+                "2038 fit in a line of the file."},
+    };
+    for (const auto& [name, reason] : cases) {
+        host.calls.clear();
+        const std::string message(name == "Big" ? 2039 : 1, 'm');
+        EXPECT_EQ(Apply("origname=&instancename=" + name + "&speakrate=1&message=" + message),
+                  E_FAIL);
+        const std::string path = Dir() + "\\" + name;
+        std::vector<std::string> expected;
+        if (!reason.empty())
+            expected = {path, reason, "\r\n"};
+        expected.insert(expected.end(), {path, kSaveFailed, "\r\n"});
+        EXPECT_EQ(host.calls, expected) << name.substr(0, 20);
+    }
+    EXPECT_TRUE(testkit::Listing(notify).empty());
+    const std::string longest(248, 'n');
+    ASSERT_EQ(Apply("origname=&instancename=" + longest +
+                    "&speakrate=1&message=" + std::string(2038, 'm')),
+              S_OK);
+    EXPECT_TRUE(testkit::ReadFile(notify / longest) ==
+                SpeechFile(longest, 1, 0, {std::string(2038, 'm')}));
+}
+
 TEST_F(SpeechWeb, NewFormNeverReplacesAnExistingInstance) {
     Init();
     std::string original = SpeechFile("Hall", 1, 100, {"keep"});

@@ -378,9 +378,12 @@ TEST_F(TTSNotificationTest, AFileThatCannotBeOpenedFailsWithOutputsUntouched) {
 // The version 6 format
 
 TEST_F(TTSNotificationTest, Version6RecordOf2500BytesIsMigrated) {
+    // 2500 bytes in lines that each fit a line of the file.
     std::string message;
-    for (int i = 0; i < 2500; ++i)
-        message += static_cast<char>('a' + i % 26);
+    for (int i = 0; i < 2500 - 4; ++i)
+        message += i % 1000 == 999 ? '-' : static_cast<char>('a' + i % 26);
+    message.insert(1200, "\r\n");
+    message.insert(2000, "\r\n");
     const std::string record = Version6(-4, 65, 2500, message);
     std::string path = Instance("Old", record);
     Init();
@@ -392,14 +395,39 @@ TEST_F(TTSNotificationTest, Version6RecordOf2500BytesIsMigrated) {
     EXPECT_EQ(r.message, message);
     // The old file is kept in the folder V6 under its name, the path holds the new format.
     EXPECT_EQ(testkit::ReadFile(dir / "V6" / "Old"), record);
-    EXPECT_EQ(testkit::ReadFile(dir / "Old"), std::string("[TextSpeech\\Old]\r\nCLSID=") + kClsid +
-                                                  "\r\nSpeakRate=-4\r\nVolumnRate=65\r\nMessage1=" +
-                                                  message + "\r\nNO_OF_MESSAGE_LINES=1\r\n");
+    EXPECT_NE(testkit::ReadFile(dir / "Old").find("NO_OF_MESSAGE_LINES=3\r\n"), std::string::npos);
     Loaded again = Load(path);
     EXPECT_EQ(again.hr, S_OK);
     EXPECT_EQ(again.rate, -4);
     EXPECT_EQ(again.volume, 65);
+    EXPECT_EQ(again.message, message);
     EXPECT_TRUE(host.calls.empty()); // nothing went wrong
+}
+
+TEST_F(TTSNotificationTest, Version6LineLongerThanAFileLineKeepsItsBackup) {
+    // One line of 2500 bytes: Message1= and 2038 bytes fill the 2047 bytes a line holds.
+    std::string message;
+    for (int i = 0; i < 2500; ++i)
+        message += static_cast<char>('a' + i % 26);
+    const std::string record = Version6(-4, 65, 2500, message);
+    std::string path = Instance("Old", record);
+    Init();
+
+    Loaded r = Load(path);
+    EXPECT_EQ(r.hr, S_OK); // this alert still has the whole message
+    EXPECT_EQ(r.message, message);
+    // Nothing cut was written; the only copy is the backup, and the log says where.
+    EXPECT_FALSE(fs::exists(dir / "Old"));
+    EXPECT_EQ(testkit::ReadFile(dir / "V6" / "Old"), record);
+    const std::string backup = testkit::ZPath(dir / "V6" / "Old");
+    EXPECT_EQ(host.calls,
+              (std::vector<std::string>{
+                  path,
+                  " Notification - The value of Message1 is too long to save: 2500 bytes, at "
+                  "most 2038 fit in a line of the file.",
+                  "\r\n", path, " Text To Speach Notification - Failed saving file.", "\r\n", path,
+                  "  Notification - Failed saving file to new notification format.", "\r\n", path,
+                  " Notification - The Version 6 file is kept as " + backup + ".", "\r\n"}));
 }
 
 TEST_F(TTSNotificationTest, Version6MessageIsReadInPiecesOf1023Bytes) {
@@ -525,7 +553,10 @@ TEST_F(TTSNotificationTest, FailureLinesOfTheSave) {
     EXPECT_EQ(host.calls,
               (std::vector<std::string>{
                   path, " Text To Speach Notification - Failed saving file.", "\r\n", path,
-                  "  Notification - Failed saving file to new notification format.", "\r\n"}));
+                  "  Notification - Failed saving file to new notification format.", "\r\n", path,
+                  " Notification - The Version 6 file is kept as " +
+                      testkit::ZPath(deep / "V6" / "A") + ".",
+                  "\r\n"}));
 
     host.calls.clear();
     EXPECT_EQ(Save(path, 0, 100, "x"), E_FAIL);

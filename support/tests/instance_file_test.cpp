@@ -180,9 +180,12 @@ TEST_F(InstanceFileTest, FailedRewriteIsLoggedAndTheValuesStillStand) {
     m_notifier.writeWorks = false;
     std::string path = Instance("Router", std::string(kSignature) + "10.0.0.9");
     EXPECT_EQ(Read(path), InstanceRead::Migrated);
-    EXPECT_EQ(m_host.calls,
-              (std::vector<std::string>{
-                  path, " Notification - Failed saving file to new notification format.", "\r\n"}));
+    EXPECT_EQ(
+        m_host.calls,
+        (std::vector<std::string>{
+            path, " Notification - Failed saving file to new notification format.", "\r\n", path,
+            " Notification - The Version 6 file is kept as " + m_dir.ZPath() + "\\V6\\Router.",
+            "\r\n"}));
     EXPECT_EQ(m_notifier.address, "10.0.0.9");
     EXPECT_FALSE(fs::exists(m_dir / "Router")); // moved away, not written anew
     EXPECT_TRUE(fs::exists(m_dir / "V6" / "Router"));

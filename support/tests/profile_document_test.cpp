@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -22,6 +24,7 @@ namespace fs = std::filesystem;
 using testkit::ReadFile;
 using testkit::TempDir;
 using testkit::WriteFile;
+using testkit::ZPath;
 
 namespace {
 
@@ -376,6 +379,126 @@ TEST_F(ProfileTest, FailedSaveInReadOnlyFolderKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(P("ro/inst")), "[S]\r\nold=1\r\n");
     EXPECT_EQ(Listing(P("ro")), std::vector<std::string>{"inst"});
     fs::permissions(P("ro"), fs::perms::all, fs::perm_options::add);
+}
+
+// --- what a save refuses, and what it clears away -----------------------------------
+
+struct UnreadableCase {
+    const char* what;
+    std::string section;
+    std::string key;
+    std::string value;
+    CProfileProblem::Kind kind;
+};
+
+class UnreadableDocuments : public ::testing::TestWithParam<UnreadableCase> {};
+
+// Load would not give it back as it was: Save writes nothing and leaves the old file.
+TEST_P(UnreadableDocuments, AreNotSaved) {
+    const UnreadableCase& c = GetParam();
+    TempDir dir;
+    WriteFile(dir.path() / "inst", "[S]\r\nold=1\r\n");
+    CProfileDocument doc;
+    doc.SetValue(c.section.c_str(), c.key.c_str(), c.value.c_str());
+    CProfileProblem problem = doc.FindUnreadable();
+    EXPECT_EQ(problem.kind, c.kind);
+    SetLastError(0);
+    EXPECT_FALSE(doc.Save(ZPath(dir.path() / "inst").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_EQ(ReadFile(dir.path() / "inst"), "[S]\r\nold=1\r\n");
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"inst"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnreadableDocuments,
+    ::testing::Values(
+        UnreadableCase{"Bracket", "Syslog\\a]b", "k", "v", CProfileProblem::SECTION_NAME},
+        UnreadableCase{"LineFeedInName", "Syslog\\a\nb", "k", "v", CProfileProblem::SECTION_NAME},
+        UnreadableCase{"CarriageReturnInName", "Syslog\\a\rb", "k", "v",
+                       CProfileProblem::SECTION_NAME},
+        UnreadableCase{"LongName", std::string(260, 's'), "k", "v", CProfileProblem::SECTION_NAME},
+        UnreadableCase{"KeyWithEquals", "S", "a=b", "v", CProfileProblem::KEY},
+        UnreadableCase{"CommentKey", "S", ";k", "v", CProfileProblem::KEY},
+        UnreadableCase{"BlankKey", "S", " k", "v", CProfileProblem::KEY},
+        UnreadableCase{"LineFeedInValue", "S", "k", "one\ntwo", CProfileProblem::LINE_BREAK},
+        UnreadableCase{"CarriageReturnAtTheEnd", "S", "k", "one\r", CProfileProblem::LINE_BREAK},
+        UnreadableCase{"OneByteTooLong", "S", "Message", std::string(2040, 'm'),
+                       CProfileProblem::VALUE_TOO_LONG}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(ProfileTest, TheLimitsThemselvesComeBackWhole) {
+    CProfileDocument doc;
+    const std::string section(259, 's');
+    const std::string value(2039, 'm'); // "Message=" and 2039 bytes: 2047
+    doc.SetValue(section.c_str(), "Message", value.c_str());
+    doc.SetValue(section.c_str(), "Inner", "a\rb"); // a carriage return inside stays
+    EXPECT_EQ(doc.FindUnreadable().kind, CProfileProblem::NONE);
+    ASSERT_TRUE(doc.Save(Z("inst").c_str()));
+    CProfileDocument again;
+    ASSERT_EQ(again.Load(Z("inst").c_str()), CProfileDocument::LOADED);
+    std::string read;
+    EXPECT_TRUE(again.GetValue(section.c_str(), "Message", "", read));
+    EXPECT_TRUE(read == value) << read.size();
+    EXPECT_TRUE(again.GetValue(section.c_str(), "Inner", "", read));
+    EXPECT_EQ(read, "a\rb");
+
+    CProfileProblem problem;
+    doc.SetValue(section.c_str(), "Message", (value + "m").c_str());
+    problem = doc.FindUnreadable();
+    EXPECT_EQ(problem.kind, CProfileProblem::VALUE_TOO_LONG);
+    EXPECT_EQ(problem.key, "Message");
+    EXPECT_EQ(problem.length, 2040u);
+    EXPECT_EQ(problem.limit, 2039u);
+}
+
+TEST_F(ProfileTest, SaveRemovesTemporaryFilesOfDeadSavesOnly) {
+    // Left behind by a save that was killed: nobody holds it.
+    WriteFile(P("]pd1A2B.tmp"), "[S]\r\nhalf");
+    // Held, as a live save holds its file, by another process.
+    WriteFile(P("]pdBEEF.tmp"), "");
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        int fd = ::open(P("]pdBEEF.tmp").c_str(), O_RDONLY);
+        char c = ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(done[0], &c, 1); // until the parent is through
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    // Held by this process: a temporary file it made and has not moved yet.
+    char own[MAX_PATH];
+    ASSERT_NE(GetTempFileNameA(m_dir.ZPath().c_str(), PROFILE_TEMP_PREFIX, 0, own), 0u);
+    // Names of another kind stay whatever they hold.
+    for (const char* other :
+         {".pd1A2B.tmp", "]pd1a2b.tmp", "]pd12.tmp", "]pd1A2B.tmpx", "x1A2B.tmp"})
+        WriteFile(P(other), "");
+
+    CProfileDocument doc;
+    doc.SetValue("S", "k", "v");
+    ASSERT_TRUE(doc.Save(Z("inst").c_str()));
+    (void)!::write(done[1], "x", 1);
+    ::waitpid(holder, nullptr, 0);
+
+    std::vector<std::string> names = Listing(m_dir.path());
+    std::string ownName = std::string(own).substr(std::string(own).rfind('\\') + 1);
+    std::vector<std::string> expected = {".pd1A2B.tmp", "]pd12.tmp", "]pd1A2B.tmpx", "]pd1a2b.tmp",
+                                         "]pdBEEF.tmp", "inst",      "x1A2B.tmp",    ownName};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    EXPECT_TRUE(IsProfileTempFileName("]pd1A2B.tmp"));
+    EXPECT_FALSE(IsProfileTempFileName(".pd1A2B.tmp"));
+
+    // Once the holders are gone, the next save clears their files away.
+    ASSERT_TRUE(DeleteFileA(own));
+    ASSERT_TRUE(doc.Save());
+    EXPECT_FALSE(fs::exists(P("]pdBEEF.tmp")));
+    for (int fd : {ready[0], ready[1], done[0], done[1]})
+        ::close(fd);
 }
 
 // --- instance section names and the V6 backup --------------------------------------

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include <winplat/winbase.h>
 #include <winplat/winnls.h>
 
+#include "instance_file.h"
 #include "network.h"
 #include "operator_script.h"
 #include "recording_host.h"
@@ -404,6 +406,41 @@ TEST_F(SvcRestartTest, AFailedSaveIsLoggedWhileAHostIsHeld) {
     EXPECT_EQ(Object()->SaveRestartInstance(b.Get(), "h", "s", "Start"), E_FAIL);
     EXPECT_EQ(host.calls, std::vector<std::string>{
                               path + " Service Restart Notification - Failed saving file.\r\n"});
+}
+
+// The writer the settings dialog will use refuses what the file could not give back.
+TEST_F(SvcRestartTest, SaveRefusesWhatCouldNotBeReadBack) {
+    Init();
+    const struct {
+        std::string name;
+        std::string service;
+        std::vector<std::string> reason; // logged before the save failure
+    } cases[] = {
+        {"a]b", "Spooler", {}},
+        {std::string(245, 'n'), "Spooler", {}}, // "ServiceRestart\\" and 245 bytes: over 259
+        {"Long",
+         std::string(2040, 's'),
+         {" Notification - The value of Service is too long to save: 2040 bytes, at most 2039 "
+          "fit in a line of the file."}},
+        {"Break",
+         "Spooler\nHost=evil",
+         {" Notification - The value of Service holds a line break, "
+          "which a line of the file cannot hold."}},
+    };
+    for (const auto& c : cases) {
+        host.calls.clear();
+        const std::string path = testkit::ZPath(m_dir / c.name);
+        Bstr b(testkit::Utf16(path));
+        EXPECT_EQ(Object()->SaveRestartInstance(b.Get(), "PRN01", c.service, "Start"), E_FAIL);
+        std::vector<std::string> expected;
+        for (const std::string& line : c.reason)
+            expected.push_back(path + line + "\r\n");
+        expected.push_back(path + " Service Restart Notification - Failed saving file.\r\n");
+        EXPECT_EQ(host.calls, expected) << c.name.substr(0, 10);
+        EXPECT_FALSE(std::filesystem::exists(m_dir / c.name));
+    }
+    EXPECT_TRUE(sentrel::IsReadableInstanceName("ServiceRestart", std::string(244, 'n')));
+    EXPECT_FALSE(sentrel::IsReadableInstanceName("ServiceRestart", std::string(245, 'n')));
 }
 
 TEST_F(SvcRestartTest, InitializeOnceAndOnlyWithAHost) {

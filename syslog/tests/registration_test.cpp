@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,37 @@ TEST_F(TellumoModule, CreatedThroughTheRegistryByClassId) {
     CLSID fromProgId{};
     ASSERT_EQ(CLSIDFromString(u"Tellumo.SysLog", &fromProgId), S_OK);
     EXPECT_EQ(fromProgId, kClsid);
+}
+
+// A folder may take a module's path past MAX_PATH: the class and the type library are both
+// registered with the whole path, never a cut one.
+TEST(TellumoRegistration, ModuleInADeepFolderRegistersItsWholePath) {
+    testkit::ScopedRegistry registry;
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    testkit::TempDir dir;
+    std::filesystem::path deep = dir.path();
+    while (deep.string().size() < 300)
+        deep /= std::string(60, 'd');
+    std::filesystem::create_directories(deep);
+    std::filesystem::copy_file(testkit::PluginPath("tellumo"), deep / "tellumo.so");
+    const std::string full = testkit::ZPath(deep / "tellumo.so");
+    ASSERT_GT(full.size(), static_cast<size_t>(MAX_PATH));
+
+    HMODULE hModule = LoadLibraryA(full.c_str());
+    ASSERT_NE(hModule, nullptr);
+    auto call = [&](const char* name) {
+        auto pfn = reinterpret_cast<HRESULT (*)()>(GetProcAddress(hModule, name));
+        return pfn ? pfn() : E_FAIL;
+    };
+    EXPECT_EQ(call("DllRegisterServer"), S_OK);
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", nullptr),
+              full);
+    EXPECT_EQ(testkit::RegText(HKEY_CLASSES_ROOT, std::string(kLibKey) + "\\1.0\\409\\win32", nullptr),
+              full);
+    EXPECT_EQ(call("DllUnregisterServer"), S_OK);
+    EXPECT_FALSE(testkit::KeyExists(HKEY_CLASSES_ROOT, kLibKey));
+    FreeLibrary(hModule);
+    CoUninitialize();
 }
 
 TEST(TellumoRegistration, ConcurrentRegistrationsFromSeveralProcessesLoseNoEntry) {

@@ -111,7 +111,8 @@ TEST_F(SysLogTest, SendsExactlyTheExpandedLine) {
 TEST_F(SysLogTest, ControlAndNonAsciiBytesBecomeBlanks) {
     Init();
     host.expand = [](std::u16string& text) {
-        text = u"a\tb\nc\u00E9d\x7F" u"e\r";
+        text = u"a\tb\nc\u00E9d\x7F"
+               u"e\r";
         return S_OK;
     };
     std::string path = Syslog("R", "127.0.0.1", "x", std::to_string(receiver.port()));
@@ -144,7 +145,8 @@ TEST_F(SysLogTest, LongMessageIsCutTo959BytesWithAWarning) {
 
 TEST_F(SysLogTest, ExactlyAtTheLimitNoWarning) {
     Init();
-    std::string path = Syslog("R", "127.0.0.1", std::string(959, 'a'), std::to_string(receiver.port()));
+    std::string path =
+        Syslog("R", "127.0.0.1", std::string(959, 'a'), std::to_string(receiver.port()));
     ASSERT_EQ(Notify(path), S_OK);
     EXPECT_EQ(receiver.Receive()->size(), 959u);
     EXPECT_EQ(host.calls.size(), 2u);
@@ -213,12 +215,19 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"UnconvertibleAddress",
                     IniFile("Inst", "Address=router.example\r\nMessage=m\r\nPort=PORT\r\n"),
                     kSendFailed.c_str()},
+        // Linux would deliver these to the local host; they name no receiver.
+        FailureCase{"UnspecifiedAddress",
+                    IniFile("Inst", "Address=0.0.0.0\r\nMessage=m\r\nPort=PORT\r\n"),
+                    kSendFailed.c_str()},
+        FailureCase{"AddressZero", IniFile("Inst", "Address=0\r\nMessage=m\r\nPort=PORT\r\n"),
+                    kSendFailed.c_str()},
         FailureCase{"PortMissingGoesToZero", IniFile("Inst", "Address=127.0.0.1\r\nMessage=m\r\n"),
                     kSendFailed.c_str()},
         FailureCase{"PortBeyond65535IsNotWrapped",
                     IniFile("Inst", "Address=127.0.0.1\r\nMessage=m\r\nPort=70000\r\n"),
                     kSendFailed.c_str()},
-        FailureCase{"NegativePort", IniFile("Inst", "Address=127.0.0.1\r\nMessage=m\r\nPort=-1\r\n"),
+        FailureCase{"NegativePort",
+                    IniFile("Inst", "Address=127.0.0.1\r\nMessage=m\r\nPort=-1\r\n"),
                     kSendFailed.c_str()}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -279,7 +288,8 @@ TEST_F(SysLogTest, ReleasingAnInitialisedObjectGivesBackTheHost) {
 }
 
 // Runs a check in a child process, where limits can be lowered without harming the rest.
-#define EXPECT_IN_CHILD(check) EXPECT_EXIT(std::_Exit((check) ? 0 : 1), ::testing::ExitedWithCode(0), "")
+#define EXPECT_IN_CHILD(check)                                                                     \
+    EXPECT_EXIT(std::_Exit((check) ? 0 : 1), ::testing::ExitedWithCode(0), "")
 
 TEST_F(SysLogTest, SocketThatCannotBeCreatedIsLogged) {
 #if defined(__SANITIZE_ADDRESS__)
@@ -298,7 +308,8 @@ TEST_F(SysLogTest, SocketThatCannotBeCreatedIsLogged) {
         bool ok = hr == E_FAIL && host.Log() == "Syslog::Initialize:Failed to create socket\r\n" &&
                   host.References() == 0;
         if (!ok)
-            std::fprintf(stderr, "hr=0x%08X log=[%s]\n", static_cast<unsigned>(hr), host.Log().c_str());
+            std::fprintf(stderr, "hr=0x%08X log=[%s]\n", static_cast<unsigned>(hr),
+                         host.Log().c_str());
         return ok;
     };
     EXPECT_IN_CHILD(check());
@@ -344,8 +355,8 @@ TEST_F(SysLogTest, SaveFailureIsLoggedInThreePieces) {
     std::string path = testkit::ZPath(dir / "no-such-folder" / "X");
     Bstr b(testkit::Utf16(path));
     EXPECT_EQ(Object()->SaveSyslogInstance(b.Get(), 514, "1.2.3.4", "m"), E_FAIL);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{path, " Syslog Notification - Failed saving file.",
-                                                    "\r\n"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{
+                              path, " Syslog Notification - Failed saving file.", "\r\n"}));
 }
 
 // Version 6 files.
@@ -383,8 +394,8 @@ TEST_F(SysLogTest, Version6RecordLimitsAndShortFiles) {
          std::string(127, 'a'), "m"},
         {"MessageCapped", Version6(1, 1, "a", 2000, longMessage), true, 1, "a",
          std::string(1023, 'z')},
-        {"NulEndsText", Version6(1, 5, std::string("ab\0cd", 5), 4, std::string("x\0yz", 4)),
-         true, 1, "ab", "x"},
+        {"NulEndsText", Version6(1, 5, std::string("ab\0cd", 5), 4, std::string("x\0yz", 4)), true,
+         1, "ab", "x"},
         {"NegativeMessageLengthReadsEmpty", Version6(3, 1, "c", -30000, "tail"), true, 3, "c", ""},
         {"EndsAfterSignature", Version6(0, 0, "", 0, "").substr(0, 16), true, 514, "", ""},
         {"EndsInsideMessage", Version6(2, 1, "b", 10, "half").substr(0, 16 + 4 + 4 + 1 + 4 + 4),
@@ -451,7 +462,8 @@ TEST_F(SysLogTest, Version6FileThatCannotBeRewrittenIsStillSent) {
             "SysLog::Notify Processing... Complete.\r\n";
         bool ok = hr == S_OK && host.Log() == expected && receiver.Receive() == "hi";
         if (!ok)
-            std::fprintf(stderr, "hr=0x%08X log=[%s]\n", static_cast<unsigned>(hr), host.Log().c_str());
+            std::fprintf(stderr, "hr=0x%08X log=[%s]\n", static_cast<unsigned>(hr),
+                         host.Log().c_str());
         return ok;
     };
     EXPECT_IN_CHILD(check());
@@ -472,9 +484,9 @@ TEST(SysLogObject, AnswersItsThreeInterfacesOnly) {
 
 TEST(SysLogObject, IconIsTheSameInitialisedOrNot) {
     ComPtr<ISentrelNotificationConfig> config;
-    ASSERT_EQ(sentrel::CreateComponent<SysLog>(nullptr, IID_ISentrelNotificationConfig,
-                                               config.PutVoid()),
-              S_OK);
+    ASSERT_EQ(
+        sentrel::CreateComponent<SysLog>(nullptr, IID_ISentrelNotificationConfig, config.PutVoid()),
+        S_OK);
     HINSTANCE h1 = nullptr, h2 = nullptr;
     unsigned id1 = 0, id2 = 0;
     EXPECT_EQ(config->GetIcon(&h1, &id1), S_OK);

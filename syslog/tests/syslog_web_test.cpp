@@ -283,6 +283,55 @@ TEST_F(SysLogWeb, NameThatLeavesTheDirectoryWritesNothing) {
     EXPECT_EQ(testkit::Listing(dir.path()), std::vector<std::string>{"notify"});
 }
 
+// What the file could not give back whole is refused and nothing is written: a name that
+// no section header can carry, a value longer than a line of the file.
+TEST_F(SysLogWeb, NamesAndValuesThatCannotBeReadBackAreRefused) {
+    Init();
+    const std::string kSaveFailed = " Syslog Notification - Failed saving file.";
+    struct Case {
+        std::string name;
+        std::string message;
+        std::string reason; // logged before the save failure; empty: none
+    };
+    const std::vector<Case> cases = {
+        {"a]b", "m", ""},
+        {"]", "m", ""},
+        {"x]", "m", ""},
+        {std::string(253, 'n'), "m", ""}, // "Syslog\\" and 253 bytes: over 259
+        {"Big", std::string(2040, 'm'),
+         " Notification - The value of Message is too long to save: 2040 bytes, at most 2039 fit "
+         "in a line of the file."},
+        {"Huge", std::string(900 * 1024, 'm'),
+         " Notification - The value of Message is too long to save: 921600 bytes, at most 2039 "
+         "fit in a line of the file."},
+    };
+    for (const Case& c : cases) {
+        host.calls.clear();
+        EXPECT_EQ(Apply("origname=&instancename=" + c.name + "&port=514&message=" + c.message),
+                  E_FAIL)
+            << c.name.substr(0, 20);
+        const std::string path = Dir() + "\\" + c.name;
+        std::vector<std::string> expected;
+        if (!c.reason.empty())
+            expected = {path, c.reason, "\r\n"};
+        expected.insert(expected.end(), {path, kSaveFailed, "\r\n"});
+        EXPECT_EQ(host.calls, expected) << c.name.substr(0, 20);
+    }
+    EXPECT_TRUE(testkit::Listing(notify).empty());
+
+    // The limits themselves are saved and read back whole.
+    const std::string longest(252, 'n');
+    const std::string message(2039, 'm');
+    ASSERT_EQ(Apply("origname=&instancename=" + longest + "&port=514&message=" + message), S_OK);
+    EXPECT_TRUE(testkit::ReadFile(notify / longest) == SyslogFile(longest, "", message, "514"));
+
+    // An edit that would lose part of a value leaves the file as it was.
+    const std::string before = testkit::ReadFile(notify / longest);
+    EXPECT_EQ(Apply("origname=" + longest + "&port=1&message=" + message + "m"), E_FAIL);
+    EXPECT_TRUE(testkit::ReadFile(notify / longest) == before);
+    EXPECT_EQ(testkit::Listing(notify), std::vector<std::string>{longest});
+}
+
 TEST_F(SysLogWeb, NewFormNeverReplacesAnExistingInstance) {
     Init();
     std::string original = SyslogFile("Router", "10.0.0.5", "keep me", "514");

@@ -98,8 +98,9 @@ TEST(Paths, TrailByteThatLooksLikeABackslashStaysUnder932) {
     ScopedCodePage cp(932);
     char buffer[MAX_PATH];
     // 0x95 0x5C is one double-byte character; its second byte is not a separator.
+    // On disk it is the UTF-8 of U+8868.
     ASSERT_TRUE(WinplatToPosixPath("Z:\\a\\\x95\x5C\\b", buffer, sizeof buffer));
-    EXPECT_STREQ(buffer, "/a/\x95\x5C/b");
+    EXPECT_STREQ(buffer, "/a/\xE8\xA1\xA8/b");
 }
 
 TEST(Paths, SameBytesUnder1252AreTwoCharacters) {
@@ -107,8 +108,70 @@ TEST(Paths, SameBytesUnder1252AreTwoCharacters) {
     ASSERT_TRUE(WinplatToPosixPath("Z:\\a\\\x95\x5C"
                                    "b",
                                    buffer, sizeof buffer));
-    EXPECT_STREQ(buffer, "/a/\x95/b");
+    EXPECT_STREQ(buffer, "/a/\xE2\x80\xA2/b"); // U+2022 and a separator
 }
+
+// Names in the code page are UTF-8 on disk, and back; a name that has no form on the other
+// side is refused with ERROR_NO_UNICODE_TRANSLATION, never changed into another name.
+struct NameCase {
+    UINT codePage;
+    const char* platform; // the code page's bytes
+    const char* posix;    // UTF-8; null: the platform name is refused
+};
+
+class CodePageNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(CodePageNames, ConvertBothWaysOrAreRefused) {
+    const NameCase& c = GetParam();
+    ScopedCodePage cp(c.codePage);
+    char buffer[MAX_PATH];
+    SetLastError(0);
+    BOOL ok = WinplatToPosixPath(c.platform, buffer, sizeof buffer);
+    if (!c.posix) {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        return;
+    }
+    ASSERT_TRUE(ok);
+    EXPECT_STREQ(buffer, c.posix);
+    ASSERT_TRUE(WinplatFromPosixPath(c.posix, buffer, sizeof buffer));
+    EXPECT_EQ(std::string(buffer), std::string("Z:") + (c.platform + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, CodePageNames,
+    ::testing::Values(NameCase{1252, "Z:\\n\\Caf\xE9 Raw", "/n/Caf\xC3\xA9 Raw"},
+                      NameCase{1252, "Z:\\n\\\x80\x81\xFF", "/n/\xE2\x82\xAC\xC2\x81\xC3\xBF"},
+                      // 0x95 0x5C 0x8E 0xA6: two characters, the first with a trail byte 0x5C.
+                      NameCase{932, "Z:\\n\\\x95\x5C\x8E\xA6", "/n/\xE8\xA1\xA8\xE7\xA4\xBA"},
+                      NameCase{932, "Z:\\n\\\xB1", "/n/\xEF\xBD\xB1"}, // half-width katakana
+                      NameCase{932, "Z:\\n\\\x81 x", nullptr},         // a lead byte before a blank
+                      NameCase{932, "Z:\\n\\end\x81", nullptr}));
+
+struct PosixNameCase {
+    UINT codePage;
+    const char* posix;
+};
+
+class UnspellableNames : public ::testing::TestWithParam<PosixNameCase> {};
+
+TEST_P(UnspellableNames, AreRefusedNotReplaced) {
+    const PosixNameCase& c = GetParam();
+    ScopedCodePage cp(c.codePage);
+    char buffer[MAX_PATH];
+    SetLastError(0);
+    EXPECT_FALSE(WinplatFromPosixPath(c.posix, buffer, sizeof buffer));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, UnspellableNames,
+    ::testing::Values(PosixNameCase{1252, "/n/\xE8\xA1\xA8"},    // a kanji under 1252
+                      PosixNameCase{932, "/n/Caf\xC3\xA9"},      // no e acute in 932
+                      PosixNameCase{1252, "/n/bad\xE9utf8"},     // not UTF-8 at all
+                      PosixNameCase{932, "/n/\xF0\x9F\x98\x80"}, // outside the BMP
+                      PosixNameCase{932,
+                                    "/n/\xC2\xA5"})); // 932 has only a stand-in for the yen sign
 
 TEST(Paths, BufferTooSmall) {
     char buffer[5];
@@ -410,6 +473,69 @@ TEST_F(FilesTest, AttributesAndStatus) {
     EXPECT_EQ(st.st_mode & _S_IFMT, _S_IFDIR);
     EXPECT_EQ(_stat(Z("none").c_str(), &st), -1);
     EXPECT_EQ(errno, ENOENT);
+}
+
+// Every file function takes the code page's name and finds, or makes, the UTF-8 name.
+TEST_F(FilesTest, NonAsciiNamesAreUtf8OnDisk) {
+    const struct {
+        UINT codePage;
+        const char* ansiFolder;
+        const char* ansiFile;
+        const char* utf8Folder;
+        const char* utf8File;
+    } cases[] = {
+        {1252, "D\xE9p\xF4t", "Caf\xE9 Raw", "D\xC3\xA9p\xC3\xB4t", "Caf\xC3\xA9 Raw"},
+        {932, "\x95\x5C\x8E\xA6", "\x83\x8B\x81\x5B\x83\x5E", "\xE8\xA1\xA8\xE7\xA4\xBA",
+         "\xE3\x83\xAB\xE3\x83\xBC\xE3\x82\xBF"}, // a folder and a name with trail bytes 0x5C
+    };
+    for (const auto& c : cases) {
+        ScopedCodePage cp(c.codePage);
+        std::string folder = Z(c.ansiFolder);
+        std::string file = folder + "\\" + c.ansiFile;
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
+        WriteThrough(file, "w", "x\n");
+        fs::path onDisk = P(c.utf8Folder) / c.utf8File;
+        EXPECT_EQ(ReadFile(onDisk), "x\r\n");
+        EXPECT_EQ(testkit::Listing(m_dir.path()), std::vector<std::string>{c.utf8Folder});
+
+        struct _stat status;
+        EXPECT_EQ(_stat(file.c_str(), &status), 0);
+        EXPECT_EQ(GetFileAttributesA(file.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+        std::string copy = file + "2";
+        ASSERT_TRUE(CopyFileA(file.c_str(), copy.c_str(), TRUE));
+        EXPECT_EQ(ReadFile(fs::path(onDisk.string() + "2")), "x\r\n");
+        std::string moved = file + "3";
+        ASSERT_TRUE(MoveFileExA(copy.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_TRUE(fs::exists(onDisk.string() + "3"));
+        char temp[MAX_PATH];
+        ASSERT_NE(GetTempFileNameA(folder.c_str(), "pre", 0, temp), 0u);
+        EXPECT_TRUE(DeleteFileA(temp));
+        ASSERT_TRUE(DeleteFileA(moved.c_str()));
+
+        // A file that a shell made under its UTF-8 name is found by the code page's name.
+        WriteFile(P(c.utf8Folder) / (std::string(c.utf8File) + "4"), "from a shell");
+        EXPECT_EQ(ReadThrough(file + "4", "rb"), "from a shell");
+        EXPECT_EQ(testkit::Listing(P(c.utf8Folder)),
+                  (std::vector<std::string>{c.utf8File, std::string(c.utf8File) + "4"}));
+        ASSERT_TRUE(DeleteFileA(file.c_str()));
+        ASSERT_TRUE(DeleteFileA((file + "4").c_str()));
+        ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
+    }
+}
+
+TEST_F(FilesTest, NameWithoutACharacterIsRefusedAndNothingIsMade) {
+    ScopedCodePage cp(932);
+    const std::string bad = Z("a\x81 b"); // a lead byte before a byte that cannot follow it
+    SetLastError(0);
+    EXPECT_EQ(_fsopen(bad.c_str(), "w", _SH_DENYNO), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_FALSE(CreateDirectoryA(bad.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    WriteFile(P("src"), "s");
+    EXPECT_FALSE(CopyFileA(Z("src").c_str(), bad.c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(GetFileAttributesA(bad.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(testkit::Listing(m_dir.path()), std::vector<std::string>{"src"});
 }
 
 TEST_F(FilesTest, TempFileNames) {

@@ -53,7 +53,8 @@ WINPLAT_API void* GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 WINPLAT_API HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 // Why the last LoadLibraryA on this thread failed, in the loader's words.
 WINPLAT_API DWORD WinplatGetLoaderError(LPSTR lpBuffer, DWORD nSize);
-// Writes the module's path in the platform's form (Z:\...).
+// Writes the module's path in the platform's form (Z:\...). A buffer too small for it
+// receives the path cut to fit; the result is then nSize, with ERROR_INSUFFICIENT_BUFFER.
 WINPLAT_API DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
 // Resources compiled into a module.
@@ -100,6 +101,13 @@ WINPLAT_API BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DW
 // or 0 with the last error set (the name must fit MAX_PATH).
 WINPLAT_API UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                                   LPSTR lpTempFileName);
+// A file that GetTempFileNameA made stays held by this process (an exclusive flock) until
+// it is moved or deleted through MoveFileExA or DeleteFileA, or the process ends. This
+// removes the files "<pre>XXXX.tmp" in the folder that no live process holds: those left
+// behind by a process that died. Returns how many were removed.
+WINPLAT_API UINT WinplatRemoveStaleTempFiles(LPCSTR lpPathName, LPCSTR lpPrefixString);
+// Whether a file name (no folder) has the form GetTempFileNameA gives with this prefix.
+WINPLAT_API BOOL WinplatIsTempFileName(LPCSTR lpFileName, LPCSTR lpPrefixString);
 
 // Turns a platform path (Z:\var\x, or a relative path with either separator) into the
 // POSIX path of the same file. Returns false for a drive other than Z:
@@ -128,3 +136,28 @@ WINPLAT_API UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT n
 // breaks, "]" in a section name, "=" in a key name) fail with ERROR_INVALID_PARAMETER.
 WINPLAT_API BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                             LPCSTR lpFileName);
+
+#ifdef __cplusplus
+#include <string>
+
+namespace winplat {
+
+// The module's whole path, however long (a folder may take it past MAX_PATH): asks
+// GetModuleFileNameA with a buffer that grows until the path fits. Empty, with the last
+// error set, when the module has no path.
+inline std::string ModuleFileName(HMODULE hModule) {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameA(hModule, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+} // namespace winplat
+#endif

@@ -71,8 +71,25 @@ TEST_F(WinsockStarted, DatagramArrivesByteForByte) {
 TEST_F(WinsockStarted, RefusedDestinationsReportWinsockErrors) {
     EXPECT_EQ(SendTo("255.255.255.255", 514, "x"), SOCKET_ERROR); // broadcast not enabled
     EXPECT_EQ(WSAGetLastError(), WSAEACCES);
-    EXPECT_EQ(SendTo("127.0.0.1", 0, "x"), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+// Neither the unspecified address nor port 0 names a peer: Winsock refuses both, where Linux
+// would deliver 0.0.0.0 to the local host.
+TEST_F(WinsockStarted, UnspecifiedAddressOrPortIsNotAvailable) {
+    testkit::UdpReceiver receiver;
+    const struct {
+        const char* address;
+        int port;
+    } cases[] = {
+        {"0.0.0.0", receiver.port()}, {"0", receiver.port()}, {"127.0.0.1", 0}, {"0.0.0.0", 0}};
+    for (const auto& c : cases) {
+        WSASetLastError(0);
+        EXPECT_EQ(SendTo(c.address, c.port, "x"), SOCKET_ERROR) << c.address << ":" << c.port;
+        EXPECT_EQ(WSAGetLastError(), WSAEADDRNOTAVAIL) << c.address << ":" << c.port;
+    }
+    // Nothing reached the receiver on loopback; a real datagram still does.
+    EXPECT_EQ(SendTo("127.0.0.1", receiver.port(), "after"), 5);
+    EXPECT_EQ(receiver.Receive(), "after");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <winplat/comptr.h>
 #include <winplat/sapi.h>
+#include <winplat/utf.h>
 
 #include "testkit.h"
 #include "wav.h"
@@ -111,6 +112,38 @@ TEST_F(VoiceTest, HigherRateIsShorterAndTheEndsAreAboutThreeTimesApart) {
     EXPECT_LT(seconds[0] / normal, 3.5);
     EXPECT_GT(normal / seconds[4], 2.5); // +10: about three times faster
     EXPECT_LT(normal / seconds[4], 3.5);
+}
+
+// Zero crossings a second: about twice the pitch of a voiced sound.
+double CrossingsPerSecond(const testkit::Wav& wav) {
+    size_t crossings = 0;
+    for (size_t i = 1; i < wav.samples.size(); ++i)
+        crossings += (wav.samples[i - 1] < 0) != (wav.samples[i] < 0);
+    return wav.Seconds() > 0 ? crossings / wav.Seconds() : 0;
+}
+
+TEST_F(VoiceTest, SlowestRateIsAboutThreeTimesAsLongForAnyTextAtTheSamePitch) {
+    // espeak-ng slows single letters and long words by different amounts on its own.
+    const char16_t* texts[] = {u"A",     u"x", u"Z", u"Disk", u"Supercalifragilisticexpialidocious",
+                               kSentence};
+    for (const char16_t* text : texts) {
+        const testkit::Wav normal = SpeakToWav(text, 0, 100);
+        const testkit::Wav slowest = SpeakToWav(text, -10, 100);
+        ASSERT_GT(normal.Seconds(), 0);
+        const std::string shown = winplat::Utf8FromUtf16(text);
+        EXPECT_NEAR(slowest.Seconds() / normal.Seconds(), 3.0, 0.3) << shown;
+        EXPECT_GT(slowest.Peak(), normal.Peak() / 2) << shown; // speech, not silence
+        // Stretched evenly in time, not padded with pauses nor played slower: as many zero
+        // crossings a second as at the normal rate.
+        EXPECT_NEAR(CrossingsPerSecond(slowest) / CrossingsPerSecond(normal), 1.0, 0.25) << shown;
+    }
+    // The steps below espeak-ng's slowest speed go on getting longer.
+    double previous = 0;
+    for (LONG rate : {-7L, -8L, -9L, -10L}) {
+        const double seconds = SpeakToWav(kSentence, rate, 100).Seconds();
+        EXPECT_GT(seconds, previous * 1.03) << "rate " << rate;
+        previous = seconds;
+    }
 }
 
 TEST_F(VoiceTest, LowerVolumeIsProportionallyLowerAmplitude) {
