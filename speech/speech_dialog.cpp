@@ -33,9 +33,10 @@ std::string LoadTitle(UINT id) {
 
 } // namespace
 
-CSpeechSettingsDialog::CSpeechSettingsDialog(const std::string& strDirectory,
+CSpeechSettingsDialog::CSpeechSettingsDialog(TTSNotification* pNotifier,
+                                             const std::string& strDirectory,
                                              const std::string* pstrName)
-    : afx::CDialog(IDD_SPEECH_SETTINGS), m_strDirectory(strDirectory) {
+    : afx::CDialog(IDD_SPEECH_SETTINGS), m_strDirectory(strDirectory), m_pNotifier(pNotifier) {
     if (pstrName) {
         m_strName = *pstrName;
         m_bEdit = true;

@@ -15,7 +15,8 @@ inline constexpr UINT kSpeechHelpContext = 222333;
 class CSpeechSettingsDialog : public afx::CDialog {
 public:
     // Edit mode when a name is given.
-    CSpeechSettingsDialog(const std::string& strDirectory, const std::string* pstrName);
+    CSpeechSettingsDialog(TTSNotification* pNotifier, const std::string& strDirectory,
+                          const std::string* pstrName);
 
     std::string m_strDirectory;
     std::string m_strOriginalName;

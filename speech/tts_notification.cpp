@@ -13,6 +13,7 @@
 
 #include "instance_file.h"
 #include "profile_document.h"
+#include "settings_dialog.h"
 #include "text.h"
 
 namespace {
@@ -356,29 +357,24 @@ HRESULT TTSNotification::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) 
 
 // The settings dialog is not part of this module yet: every call fails as a cancelled
 // dialog does and leaves the out parameters alone.
+namespace {
+
+// The settings dialog the configuration methods run, for a new instance or an edit.
+auto SettingsDialogOf(TTSNotification* pNotifier) {
+    return [pNotifier](const std::string& strDirectory, const std::string* pstrName) {
+        return CSpeechSettingsDialog(pNotifier, strDirectory, pstrName);
+    };
+}
+
+} // namespace
+
 HRESULT TTSNotification::NewInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
-    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
-    CSpeechSettingsDialog dlg(sentrel::AnsiFromBstr(bstrDirectory), nullptr);
-    dlg.m_pNotifier = this;
-    if (!pbstrName || dlg.DoModal() != IDOK)
-        return E_FAIL;
-    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
-    return S_OK;
+    return sentrel::RunSettingsDialog(bstrDirectory, pbstrName, false, true,
+                                      SettingsDialogOf(this));
 }
 
 HRESULT TTSNotification::EditInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
-    if (!pbstrName)
-        return E_FAIL;
-    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
-    // A null name opens the dialog as for a new instance.
-    std::string strName = sentrel::AnsiFromBstr(*pbstrName);
-    CSpeechSettingsDialog dlg(sentrel::AnsiFromBstr(bstrDirectory), *pbstrName ? &strName : nullptr);
-    dlg.m_pNotifier = this;
-    if (dlg.DoModal() != IDOK)
-        return E_FAIL;
-    SysFreeString(*pbstrName);
-    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
-    return S_OK;
+    return sentrel::RunSettingsDialog(bstrDirectory, pbstrName, true, true, SettingsDialogOf(this));
 }
 
 // The web configuration methods are in speech_web.cpp.

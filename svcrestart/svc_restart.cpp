@@ -8,6 +8,7 @@
 
 #include "instance_file.h"
 #include "profile_document.h"
+#include "settings_dialog.h"
 #include "svc_restart_dialog.h"
 #include "text.h"
 
@@ -271,28 +272,24 @@ HRESULT SvcRestart::SaveRestartInstance(BSTR bstrPath, const std::string& strHos
     return S_OK;
 }
 
+namespace {
+
+// The settings dialog the configuration methods run, for a new instance or an edit.
+auto SettingsDialogOf(SvcRestart* pNotifier) {
+    return [pNotifier](const std::string& strDirectory, const std::string* pstrName) {
+        return CSvcRestartDialog(pNotifier, strDirectory, pstrName);
+    };
+}
+
+} // namespace
+
 HRESULT SvcRestart::NewInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
-    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
-    CSvcRestartDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory), nullptr);
-    if (!pbstrName || dlg.DoModal() != IDOK)
-        return E_FAIL;
-    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
-    return S_OK;
+    return sentrel::RunSettingsDialog(bstrDirectory, pbstrName, false, true,
+                                      SettingsDialogOf(this));
 }
 
 HRESULT SvcRestart::EditInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
-    if (!pbstrName)
-        return E_FAIL;
-    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
-    // A null name opens the dialog as for a new instance.
-    std::string strName = sentrel::AnsiFromBstr(*pbstrName);
-    CSvcRestartDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory),
-                          *pbstrName ? &strName : nullptr);
-    if (dlg.DoModal() != IDOK)
-        return E_FAIL;
-    SysFreeString(*pbstrName);
-    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
-    return S_OK;
+    return sentrel::RunSettingsDialog(bstrDirectory, pbstrName, true, true, SettingsDialogOf(this));
 }
 
 HRESULT SvcRestart::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) {

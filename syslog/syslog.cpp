@@ -13,6 +13,7 @@
 
 #include "instance_file.h"
 #include "profile_document.h"
+#include "settings_dialog.h"
 #include "syslog_format.h"
 #include "syslog_transport.h"
 #include "text.h"
@@ -331,26 +332,25 @@ HRESULT SysLog::SaveSyslogInstance(BSTR bstrPath, LONG nPort, const std::string&
     return S_OK;
 }
 
+namespace {
+
+// The settings dialog the configuration methods run, for a new instance or an edit.
+auto SettingsDialogOf(SysLog* pNotifier) {
+    return [pNotifier](const std::string& strDirectory, const std::string* pstrName) {
+        return CSyslogSettingsDialog(pNotifier, strDirectory, pstrName);
+    };
+}
+
+} // namespace
+
 HRESULT SysLog::NewInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
-    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
-    CSyslogSettingsDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory), nullptr);
-    if (!pbstrName || dlg.DoModal() != IDOK)
-        return E_FAIL;
-    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
-    return S_OK;
+    return sentrel::RunSettingsDialog(bstrDirectory, pbstrName, false, false,
+                                      SettingsDialogOf(this));
 }
 
 HRESULT SysLog::EditInstanceDialog(BSTR bstrDirectory, BSTR* pbstrName) {
-    if (!pbstrName)
-        return E_FAIL;
-    afx::CModuleState state(sentrel::ComponentModule::GetModuleInstance());
-    std::string strName = sentrel::AnsiFromBstr(*pbstrName);
-    CSyslogSettingsDialog dlg(this, sentrel::AnsiFromBstr(bstrDirectory), &strName);
-    if (dlg.DoModal() != IDOK)
-        return E_FAIL;
-    SysFreeString(*pbstrName);
-    *pbstrName = sentrel::BstrFromAnsi(dlg.m_strName);
-    return S_OK;
+    return sentrel::RunSettingsDialog(bstrDirectory, pbstrName, true, false,
+                                      SettingsDialogOf(this));
 }
 
 HRESULT SysLog::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) {
