@@ -355,8 +355,6 @@ HRESULT TTSNotification::GetIcon(HINSTANCE* phInstance, unsigned int* pnIconId) 
     return S_OK;
 }
 
-// The settings dialog is not part of this module yet: every call fails as a cancelled
-// dialog does and leaves the out parameters alone.
 namespace {
 
 // The settings dialog the configuration methods run, for a new instance or an edit.
