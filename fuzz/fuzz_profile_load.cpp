@@ -108,8 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result != (read.empty() ? 2 : 0))
         __builtin_trap();
 
-    if (!first.Save(saved.c_str()))
+    // A document is saved exactly when Load would give all of it back; else nothing is
+    // written.
+    if (first.Save(saved.c_str()) != (first.FindUnreadable().kind == CProfileProblem::NONE))
         __builtin_trap();
+    if (first.FindUnreadable().kind != CProfileProblem::NONE)
+        return 0;
     CProfileDocument second;
     int again = second.Load(saved.c_str());
     Contents reread = ContentsOf(second);
@@ -119,8 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
 
     // What the first save made of the rest comes back the same from a second round.
-    if (!second.Save(saved.c_str()))
+    if (second.Save(saved.c_str()) != (second.FindUnreadable().kind == CProfileProblem::NONE))
         __builtin_trap();
+    if (second.FindUnreadable().kind != CProfileProblem::NONE)
+        return 0;
     CProfileDocument third;
     third.Load(saved.c_str());
     if (Representable(reread) && ContentsOf(third) != reread)
